@@ -1,0 +1,146 @@
+#include <winsock2.h>
+
+#include "VirtualKeyControl.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+unsigned short KeyPort() {
+    if (const char* address = std::getenv("KEYLINQ_VIRTUAL_KEY")) {
+        const char* colon = std::strrchr(address, ':');
+        return colon ? (unsigned short)std::strtoul(colon + 1, nullptr, 10) : 0;
+    }
+    const char* file = std::getenv("KEYLINQ_VIRTUAL_KEY_PORT_FILE");
+    if (!file || !*file) return 0;
+    std::string path = file;
+    if (path[0] == '/') path = "Z:" + path;
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) return 0;
+    unsigned port = 0;
+    if (std::fscanf(f, "%u", &port) != 1) port = 0;
+    std::fclose(f);
+    return (unsigned short)port;
+}
+
+bool SendAll(SOCKET s, const uint8_t* p, size_t n) {
+    while (n) {
+        int sent = send(s, reinterpret_cast<const char*>(p), int(n), 0);
+        if (sent <= 0) return false;
+        p += sent;
+        n -= size_t(sent);
+    }
+    return true;
+}
+
+bool ReceiveAll(SOCKET s, uint8_t* p, size_t n) {
+    while (n) {
+        int got = recv(s, reinterpret_cast<char*>(p), int(n), 0);
+        if (got <= 0) return false;
+        p += got;
+        n -= size_t(got);
+    }
+    return true;
+}
+
+}  // namespace
+
+VirtualKeyControl::VirtualKeyControl() : m_socket(uintptr_t(INVALID_SOCKET)) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    unsigned short port = KeyPort();
+    if (!port) return;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    if (s != INVALID_SOCKET && connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        m_socket = uintptr_t(s);
+    } else if (s != INVALID_SOCKET) {
+        closesocket(s);
+    }
+}
+
+VirtualKeyControl::~VirtualKeyControl() {
+    if (connected()) closesocket(SOCKET(m_socket));
+    WSACleanup();
+}
+
+bool VirtualKeyControl::connected() const { return m_socket != uintptr_t(INVALID_SOCKET); }
+
+uint32_t VirtualKeyControl::Call(const std::vector<uint8_t>& request, std::vector<uint8_t>* data) {
+    if (!connected()) return vk::ERR_DEVICE_NOT_CONNECTED;
+    vk::Writer message;
+    message.u32(uint32_t(request.size())).bytes(request);
+    uint8_t head[4];
+    SOCKET s = SOCKET(m_socket);
+    if (!SendAll(s, message.data().data(), message.data().size()) || !ReceiveAll(s, head, 4))
+        return vk::ERR_DEVICE_NOT_CONNECTED;
+    size_t n = size_t(head[0]) << 24 | size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
+    std::vector<uint8_t> reply(n);
+    if (n < 4 || !ReceiveAll(s, reply.data(), n)) return vk::ERR_DEVICE_NOT_CONNECTED;
+    vk::Reader r(reply);
+    uint32_t error = r.u32();
+    if (data) *data = r.rest();
+    return error;
+}
+
+uint32_t VirtualKeyControl::AddKey(uint16_t vid, uint16_t pid, uint8_t alg, uint32_t* id, uint16_t featureLength) {
+    std::vector<uint8_t> data;
+    uint32_t error = Call(vk::Writer().u8(vk::CTL_ADD_KEY).u16(vid).u16(pid).u8(alg).u16(featureLength).take(), &data);
+    if (!error && id) *id = vk::Reader(data).u32();
+    return error;
+}
+
+uint32_t VirtualKeyControl::Plug(uint32_t id) { return Call(vk::Writer().u8(vk::CTL_PLUG).u32(id).take()); }
+uint32_t VirtualKeyControl::Unplug(uint32_t id) { return Call(vk::Writer().u8(vk::CTL_UNPLUG).u32(id).take()); }
+uint32_t VirtualKeyControl::Reset(uint32_t id) { return Call(vk::Writer().u8(vk::CTL_RESET).u32(id).take()); }
+uint32_t VirtualKeyControl::ForceReply(uint32_t id, uint8_t ins, uint16_t sw, const std::vector<uint8_t>& data) {
+    return Call(vk::Writer().u8(vk::CTL_FORCE_REPLY).u32(id).u8(ins).u16(sw).bytes(data).take());
+}
+uint32_t VirtualKeyControl::Busy(uint32_t id, uint32_t reads) {
+    return Call(vk::Writer().u8(vk::CTL_BUSY).u32(id).u32(reads).take());
+}
+uint32_t VirtualKeyControl::DropSession(uint32_t id) {
+    return Call(vk::Writer().u8(vk::CTL_DROP_SESSION).u32(id).take());
+}
+uint32_t VirtualKeyControl::ClearRecord(uint32_t id) {
+    return Call(vk::Writer().u8(vk::CTL_CLEAR_RECORD).u32(id).take());
+}
+
+uint32_t VirtualKeyControl::Record(uint32_t id, std::vector<vk::RecordEntry>& entries) {
+    std::vector<uint8_t> data;
+    uint32_t error = Call(vk::Writer().u8(vk::CTL_GET_RECORD).u32(id).take(), &data);
+    entries.clear();
+    if (error) return error;
+    vk::Reader r(data);
+    uint32_t count = r.u32();
+    for (uint32_t i = 0; i < count && r.ok(); ++i) {
+        vk::RecordEntry e;
+        vk::DecodeRecordEntry(r.bytes(r.u16()), e);
+        entries.push_back(e);
+    }
+    return r.ok() ? 0 : vk::ERR_INVALID_PARAMETER;
+}
+
+uint32_t VirtualKeyControl::State(uint32_t id, VirtualKeyState& state) {
+    std::vector<uint8_t> data;
+    uint32_t error = Call(vk::Writer().u8(vk::CTL_GET_STATE).u32(id).take(), &data);
+    if (error) return error;
+    vk::Reader r(data);
+    state.plugged = r.u8() != 0;
+    state.authenticated = r.u8() != 0;
+    state.session = r.u8() != 0;
+    state.alg = r.u8();
+    std::vector<uint8_t> key = r.bytes(16);
+    std::vector<uint8_t> counter = r.bytes(2);
+    state.devicePath = r.str();
+    state.instanceId = r.str();
+    if (!r.ok()) return vk::ERR_INVALID_PARAMETER;
+    std::copy(key.begin(), key.end(), state.sessionKey);
+    std::copy(counter.begin(), counter.end(), state.counter);
+    return 0;
+}
