@@ -144,3 +144,39 @@ uint32_t VirtualKeyControl::State(uint32_t id, VirtualKeyState& state) {
     std::copy(counter.begin(), counter.end(), state.counter);
     return 0;
 }
+
+uint32_t VirtualKeyControl::SetPinVerified(uint32_t id, uint8_t pinType, uint8_t* authCode) {
+    std::vector<uint8_t> data;
+    uint32_t error = Call(vk::Writer().u8(vk::CTL_PIN_VERIFIED).u32(id).u8(pinType).take(), &data);
+    if (error) return error;
+    if (data.size() != 16) return vk::ERR_INVALID_PARAMETER;
+    if (authCode) std::copy(data.begin(), data.end(), authCode);
+    return 0;
+}
+uint32_t VirtualKeyControl::LosePinVerification(uint32_t id) {
+    return Call(vk::Writer().u8(vk::CTL_PIN_LOSE).u32(id).take());
+}
+uint32_t VirtualKeyControl::FailCommandAt(uint32_t id, uint32_t k, uint16_t sw) {
+    return Call(vk::Writer().u8(vk::CTL_FAIL_AT).u32(id).u32(k).u16(sw).take());
+}
+uint32_t VirtualKeyControl::UnplugAtCommand(uint32_t id, uint32_t k) {
+    return Call(vk::Writer().u8(vk::CTL_UNPLUG_AT).u32(id).u32(k).take());
+}
+
+uint32_t VirtualKeyControl::RequireButton(uint32_t id, uint8_t ins, uint32_t polls, uint16_t outcome) {
+    return Call(vk::Writer().u8(vk::CTL_BUTTON_REQUIRE).u32(id).u8(ins).u32(polls).u16(outcome).take());
+}
+uint32_t VirtualKeyControl::PressButton(uint32_t id) { return Call(vk::Writer().u8(vk::CTL_BUTTON_PRESS).u32(id).take()); }
+uint32_t VirtualKeyControl::ButtonState(uint32_t id, bool* waiting, uint32_t* tries, uint32_t* minGapMs) {
+    std::vector<uint8_t> data;
+    uint32_t error = Call(vk::Writer().u8(vk::CTL_BUTTON_STATE).u32(id).take(), &data);
+    if (error) return error;
+    vk::Reader r(data);
+    bool w = r.u8() != 0;
+    uint32_t t = r.u32(), gap = r.u32();
+    if (!r.ok()) return vk::ERR_INVALID_PARAMETER;
+    if (waiting) *waiting = w;
+    if (tries) *tries = t;
+    if (minGapMs) *minGapMs = gap;
+    return 0;
+}

@@ -37,6 +37,24 @@ public:
     uint32_t ClearRecord(uint32_t id);
     uint32_t Record(uint32_t id, std::vector<vk::RecordEntry>& entries);
     uint32_t State(uint32_t id, VirtualKeyState& state);
+    // The PIN of that type (0 administrator, 1 user) counts as verified; the
+    // key's new authorisation code (16 bytes) to `authCode` when not null.
+    uint32_t SetPinVerified(uint32_t id, uint8_t pinType, uint8_t* authCode = nullptr);
+    // The key forgets the PIN verification: its authorisation code goes stale.
+    uint32_t LosePinVerification(uint32_t id);
+    // The k-th command from now (1: the next) gets the bare status word sw; k 0 cancels.
+    uint32_t FailCommandAt(uint32_t id, uint32_t k, uint16_t sw);
+    // The k-th command from now finds the key pulled out; k 0 cancels.
+    uint32_t UnplugAtCommand(uint32_t id, uint32_t k);
+    // Commands with that INS wait for the button (the multi-step signatures:
+    // their last step): `polls` tries get F321 (0xFFFFFFFF: until a press),
+    // the next one `outcome` (0x9000 carries it out, 0xF322 / 0xF323 refuse
+    // it); outcome 0 drops the rule.
+    uint32_t RequireButton(uint32_t id, uint8_t ins, uint32_t polls, uint16_t outcome = 0x9000);
+    uint32_t PressButton(uint32_t id);
+    // The tries of the current or last wait and the shortest time between
+    // two of them in ms (0xFFFFFFFF: fewer than two).
+    uint32_t ButtonState(uint32_t id, bool* waiting, uint32_t* tries, uint32_t* minGapMs);
 
 private:
     uint32_t Call(const std::vector<uint8_t>& request, std::vector<uint8_t>* data = nullptr);
