@@ -1,0 +1,212 @@
+// The container family: container management (ordinals 30 to 37), key
+// pairs and signatures (40 to 42, 47 to 49, 59), session keys and key
+// agreement (44, 51, 56 to 58, 60) and the two decryption extensions (79,
+// 80). The container object comes with its own family; until then no
+// container handle is ever live, and the checks below answer every call.
+#include <cstring>
+
+#include "DeviceObject.h"
+#include "ExportFrame.h"
+
+namespace {
+constexpr size_t kContainerNameField = 40;  // VM_CTNR_NAME_LENGTH, NUL included
+constexpr ULONG kMaxIDLen = 32;
+constexpr ULONG SGD_SM2 = 0x00020100;
+constexpr ULONG SGD_SM2_1 = 0x00020200;
+}  // namespace
+
+ULONG __stdcall SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer) {
+    CExportFrame frame(L"SKF_CreateContainer");
+    SKF_REQUIRE(szContainerName);
+    SKF_REFUSE_IF(strlen(szContainerName) >= kContainerNameField, L"CHECK szContainerName length", SAR_NAMELENERR);
+    SKF_REQUIRE(phContainer);
+    SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
+    return frame.Call(L"CreateContainer", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_DeleteContainer(HAPPLICATION hApplication, LPSTR szContainerName) {
+    CExportFrame frame(L"SKF_DeleteContainer");
+    SKF_REQUIRE(szContainerName);
+    SKF_REFUSE_IF(strlen(szContainerName) >= kContainerNameField, L"CHECK szContainerName length", SAR_NAMELENERR);
+    SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
+    return frame.Call(L"DeleteContainer", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer) {
+    CExportFrame frame(L"SKF_OpenContainer");
+    SKF_REQUIRE(szContainerName);
+    SKF_REFUSE_IF(strlen(szContainerName) >= kContainerNameField, L"CHECK szContainerName length", SAR_NAMELENERR);
+    SKF_REQUIRE(phContainer);
+    SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
+    return frame.Call(L"OpenContainer", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_CloseContainer(HCONTAINER hContainer) {
+    CExportFrame frame(L"SKF_CloseContainer");
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Finish(SKFNotSupported(), L"CloseContainer", __LINE__);
+}
+
+ULONG __stdcall SKF_EnumContainer(HAPPLICATION hApplication, LPSTR, ULONG* pulSize) {
+    CExportFrame frame(L"SKF_EnumContainer");
+    SKF_REQUIRE(pulSize);
+    SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
+    return frame.Call(L"EnumContainer", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_GetContainerType(HCONTAINER hContainer, ULONG* pulContainerType) {
+    CExportFrame frame(L"SKF_GetContainerType");
+    SKF_REQUIRE(pulContainerType);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"GetContainerType", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_ImportCertificate(HCONTAINER hContainer, BOOL, BYTE* pbCert, ULONG) {
+    CExportFrame frame(L"SKF_ImportCertificate");
+    SKF_REQUIRE(pbCert);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"ImportCertificate", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_ExportCertificate(HCONTAINER hContainer, BOOL, BYTE*, ULONG* pulCertLen) {
+    CExportFrame frame(L"SKF_ExportCertificate");
+    SKF_REQUIRE(pulCertLen);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"ExportCertificate", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG, RSAPUBLICKEYBLOB* pBlob) {
+    CExportFrame frame(L"SKF_GenRSAKeyPair");
+    SKF_REQUIRE(pBlob);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"GenerateKeyPair", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG, BYTE* pbWrappedKey, ULONG, BYTE* pbEncryptedData,
+                                     ULONG) {
+    CExportFrame frame(L"SKF_ImportRSAKeyPair");
+    SKF_REQUIRE(pbWrappedKey);
+    SKF_REQUIRE(pbEncryptedData);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"ImportKeyPair", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_RSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG, BYTE*, ULONG* pulSignLen) {
+    CExportFrame frame(L"SKF_RSASignData");
+    SKF_REQUIRE(pbData);
+    SKF_REQUIRE(pulSignLen);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"RSASignData", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG, RSAPUBLICKEYBLOB* pPubKey, BYTE*,
+                                        ULONG* pulDataLen, HANDLE*) {
+    CExportFrame frame(L"SKF_RSAExportSessionKey");
+    SKF_REQUIRE(pPubKey);
+    SKF_REQUIRE(pulDataLen);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"RSAExportSessionKey", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_GenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pBlob) {
+    CExportFrame frame(L"SKF_GenECCKeyPair");
+    SKF_REFUSE_IF(ulAlgId != SGD_SM2 && ulAlgId != SGD_SM2_1, L"CHECK ulAlgId", SAR_INVALIDPARAMERR);
+    SKF_REQUIRE(pBlob);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"GenerateKeyPair", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_ImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBLOB* pEnvelopedKeyBlob) {
+    CExportFrame frame(L"SKF_ImportECCKeyPair");
+    SKF_REQUIRE(pEnvelopedKeyBlob);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"ImportKeyPair", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_ECCSignData(HCONTAINER hContainer, BYTE* pbData, ULONG, ECCSIGNATUREBLOB* pSignature) {
+    CExportFrame frame(L"SKF_ECCSignData");
+    SKF_REQUIRE(pbData);
+    SKF_REQUIRE(pSignature);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"ECCSignData", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG, ECCPUBLICKEYBLOB* pPubKey, ECCCIPHERBLOB* pData,
+                                        HANDLE* phSessionKey) {
+    CExportFrame frame(L"SKF_ECCExportSessionKey");
+    SKF_REQUIRE(pPubKey);
+    SKF_REQUIRE(pData);
+    SKF_REQUIRE(phSessionKey);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"ECCExportSessionKey", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG, ECCPUBLICKEYBLOB* pTempECCPubKeyBlob,
+                                                 BYTE* pbID, ULONG ulIDLen, HANDLE* phAgreementHandle) {
+    CExportFrame frame(L"SKF_GenerateAgreementDataWithECC");
+    SKF_REQUIRE(pTempECCPubKeyBlob);
+    SKF_REQUIRE(pbID);
+    SKF_REFUSE_IF(ulIDLen > kMaxIDLen, L"CHECK ulIDLen", SAR_INDATALENERR);
+    SKF_REQUIRE(phAgreementHandle);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"GenerateAgreementDataWithECC", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG,
+                                                       ECCPUBLICKEYBLOB* pSponsorECCPubKeyBlob,
+                                                       ECCPUBLICKEYBLOB* pSponsorTempECCPubKeyBlob,
+                                                       ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG,
+                                                       BYTE* pbSponsorID, ULONG, HANDLE* phKeyHandle) {
+    CExportFrame frame(L"SKF_GenerateAgreementDataAndKeyWithECC");
+    SKF_REQUIRE(pSponsorECCPubKeyBlob);
+    SKF_REQUIRE(pSponsorTempECCPubKeyBlob);
+    SKF_REQUIRE(pTempECCPubKeyBlob);
+    SKF_REQUIRE(pbID);
+    SKF_REQUIRE(pbSponsorID);
+    SKF_REQUIRE(phKeyHandle);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"GenerateAgreementDataAndKeyWithECC", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKeyBlob,
+                                       ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG,
+                                       HANDLE* phKeyHandle) {
+    CExportFrame frame(L"SKF_GenerateKeyWithECC");
+    SKF_REQUIRE(pECCPubKeyBlob);
+    SKF_REQUIRE(pTempECCPubKeyBlob);
+    SKF_REQUIRE(pbID);
+    SKF_REQUIRE(phKeyHandle);
+    SKF_REQUIRE_HANDLE(hAgreementHandle, Key, L"CHECK_KEY_PCTX");
+    return frame.Call(L"GenerateKeyWithECC", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_ExportPublicKey(HCONTAINER hContainer, BOOL, BYTE*, ULONG* pulBlobLen) {
+    CExportFrame frame(L"SKF_ExportPublicKey");
+    SKF_REQUIRE(pulBlobLen);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"ExportPublicKey", SKFNotSupported);
+}
+
+ULONG __stdcall SKF_ImportSessionKey(HCONTAINER hContainer, ULONG, BYTE* pbWrapedData, ULONG, HANDLE* phKey) {
+    CExportFrame frame(L"SKF_ImportSessionKey");
+    SKF_REQUIRE(pbWrapedData);
+    SKF_REQUIRE(phKey);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"ImportSessionKey", SKFNotSupported);
+}
+
+ULONG __stdcall SKFEX_RSADecrypt(HCONTAINER hContainer, BYTE* pbIn, ULONG, BYTE*, ULONG* pulOutLen, ULONG) {
+    CExportFrame frame(L"SKFEX_RSADecrypt");
+    SKF_REQUIRE(pbIn);
+    SKF_REQUIRE(pulOutLen);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"RSADecrypt", SKFNotSupported);
+}
+
+ULONG __stdcall SKFEX_ECCDecrypt(HCONTAINER hContainer, ULONG, ECCCIPHERBLOB* pCipherText, BYTE*, ULONG* pdwDataLen) {
+    CExportFrame frame(L"SKFEX_ECCDecrypt");
+    SKF_REQUIRE(pCipherText);
+    SKF_REQUIRE(pdwDataLen);
+    SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
+    return frame.Call(L"ECCDecrypt", SKFNotSupported);
+}
