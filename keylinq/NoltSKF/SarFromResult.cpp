@@ -21,6 +21,7 @@ const ResultRow kRows[] = {
     {14, SAR_MEMORYERR},              // E_OUTOFMEMORY
     {34, SAR_NOT_EVENTERR},           // no device-event wait to cancel
     {87, SAR_INVALIDPARAMERR},        // invalid parameter (Win32)
+    {170, SAR_FAIL},                  // ERROR_BUSY: the device still has objects open
     {257, SAR_INVALIDPARAMERR},       // a required pointer or object is missing
     {258, SAR_MEMORYERR},             // an allocation of the library failed
     {259, SAR_BUFFER_TOO_SMALL},

@@ -18,6 +18,7 @@ TEST(SarFromResult, MapsEveryRowOfTheTable) {
         {0x80070008u, SAR_MEMORYERR},
         {0x80070057u, SAR_INVALIDPARAMERR},
         {87, SAR_INVALIDPARAMERR},
+        {0x800700AAu, SAR_FAIL},  // disconnect while objects of the device are open
         {0x80070101u, SAR_INVALIDPARAMERR},
         {0x80070102u, SAR_MEMORYERR},
         {0x80070103u, SAR_BUFFER_TOO_SMALL},
