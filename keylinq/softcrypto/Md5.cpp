@@ -1,4 +1,5 @@
 // MD5 (RFC 1321).
+#include <cstring>
 #include <new>
 
 #include "HashBytes.h"
@@ -20,53 +21,96 @@ constexpr uint32_t T[64] = {
     0x6fa87e4fu, 0xfe2ce6e0u, 0xa3014314u, 0x4e0811a1u, 0xf7537e82u, 0xbd3af235u, 0x2ad7d2bbu, 0xeb86d391u,
 };
 
+// One step; the message word is read straight from the block (little-endian
+// loads, no copy). The word, the constant and the part of f that does not
+// need b are added first: b is the value that the previous step has just
+// made. The 64 steps are spelled out, so every index, shift and constant is
+// fixed.
 #define MD5_STEP(f, a, b, c, d, k, s, i) \
-    a += f(b, c, d) + X[k] + T[i];       \
+    a += LoadLE32(p + 4 * (k)) + T[i];   \
+    a += f(b, c, d);                     \
     a = b + Rotl32(a, s)
 #define F1(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define F2(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
-#define F3(x, y, z) ((x) ^ (y) ^ (z))
+// G as a sum: its two terms never share a bit, and y & ~z does not wait for x.
+#define F2(x, y, z) (((y) & ~(z)) + ((x) & (z)))
+#define F3(x, y, z) ((x) ^ ((y) ^ (z)))
 #define F4(x, y, z) ((y) ^ ((x) | ~(z)))
 
 void Compress(uint32_t* st, const uint8_t* p, size_t blocks) {
     uint32_t a = st[0], b = st[1], c = st[2], d = st[3];
     for (; blocks; --blocks, p += 64) {
-        uint32_t X[16];
-        for (int i = 0; i < 16; ++i) X[i] = LoadLE32(p + 4 * i);
-        const uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
-        for (int i = 0; i < 16; i += 4) {
-            MD5_STEP(F1, a, b, c, d, i, 7, i);
-            MD5_STEP(F1, d, a, b, c, i + 1, 12, i + 1);
-            MD5_STEP(F1, c, d, a, b, i + 2, 17, i + 2);
-            MD5_STEP(F1, b, c, d, a, i + 3, 22, i + 3);
-        }
-        for (int i = 16; i < 32; i += 4) {
-            MD5_STEP(F2, a, b, c, d, (5 * i + 1) & 15, 5, i);
-            MD5_STEP(F2, d, a, b, c, (5 * i + 6) & 15, 9, i + 1);
-            MD5_STEP(F2, c, d, a, b, (5 * i + 11) & 15, 14, i + 2);
-            MD5_STEP(F2, b, c, d, a, (5 * i + 16) & 15, 20, i + 3);
-        }
-        for (int i = 32; i < 48; i += 4) {
-            MD5_STEP(F3, a, b, c, d, (3 * i + 5) & 15, 4, i);
-            MD5_STEP(F3, d, a, b, c, (3 * i + 8) & 15, 11, i + 1);
-            MD5_STEP(F3, c, d, a, b, (3 * i + 11) & 15, 16, i + 2);
-            MD5_STEP(F3, b, c, d, a, (3 * i + 14) & 15, 23, i + 3);
-        }
-        for (int i = 48; i < 64; i += 4) {
-            MD5_STEP(F4, a, b, c, d, (7 * i) & 15, 6, i);
-            MD5_STEP(F4, d, a, b, c, (7 * i + 7) & 15, 10, i + 1);
-            MD5_STEP(F4, c, d, a, b, (7 * i + 14) & 15, 15, i + 2);
-            MD5_STEP(F4, b, c, d, a, (7 * i + 21) & 15, 21, i + 3);
-        }
-        a += a0;
-        b += b0;
-        c += c0;
-        d += d0;
+        MD5_STEP(F1, a, b, c, d, 0, 7, 0);
+        MD5_STEP(F1, d, a, b, c, 1, 12, 1);
+        MD5_STEP(F1, c, d, a, b, 2, 17, 2);
+        MD5_STEP(F1, b, c, d, a, 3, 22, 3);
+        MD5_STEP(F1, a, b, c, d, 4, 7, 4);
+        MD5_STEP(F1, d, a, b, c, 5, 12, 5);
+        MD5_STEP(F1, c, d, a, b, 6, 17, 6);
+        MD5_STEP(F1, b, c, d, a, 7, 22, 7);
+        MD5_STEP(F1, a, b, c, d, 8, 7, 8);
+        MD5_STEP(F1, d, a, b, c, 9, 12, 9);
+        MD5_STEP(F1, c, d, a, b, 10, 17, 10);
+        MD5_STEP(F1, b, c, d, a, 11, 22, 11);
+        MD5_STEP(F1, a, b, c, d, 12, 7, 12);
+        MD5_STEP(F1, d, a, b, c, 13, 12, 13);
+        MD5_STEP(F1, c, d, a, b, 14, 17, 14);
+        MD5_STEP(F1, b, c, d, a, 15, 22, 15);
+
+        MD5_STEP(F2, a, b, c, d, 1, 5, 16);
+        MD5_STEP(F2, d, a, b, c, 6, 9, 17);
+        MD5_STEP(F2, c, d, a, b, 11, 14, 18);
+        MD5_STEP(F2, b, c, d, a, 0, 20, 19);
+        MD5_STEP(F2, a, b, c, d, 5, 5, 20);
+        MD5_STEP(F2, d, a, b, c, 10, 9, 21);
+        MD5_STEP(F2, c, d, a, b, 15, 14, 22);
+        MD5_STEP(F2, b, c, d, a, 4, 20, 23);
+        MD5_STEP(F2, a, b, c, d, 9, 5, 24);
+        MD5_STEP(F2, d, a, b, c, 14, 9, 25);
+        MD5_STEP(F2, c, d, a, b, 3, 14, 26);
+        MD5_STEP(F2, b, c, d, a, 8, 20, 27);
+        MD5_STEP(F2, a, b, c, d, 13, 5, 28);
+        MD5_STEP(F2, d, a, b, c, 2, 9, 29);
+        MD5_STEP(F2, c, d, a, b, 7, 14, 30);
+        MD5_STEP(F2, b, c, d, a, 12, 20, 31);
+
+        MD5_STEP(F3, a, b, c, d, 5, 4, 32);
+        MD5_STEP(F3, d, a, b, c, 8, 11, 33);
+        MD5_STEP(F3, c, d, a, b, 11, 16, 34);
+        MD5_STEP(F3, b, c, d, a, 14, 23, 35);
+        MD5_STEP(F3, a, b, c, d, 1, 4, 36);
+        MD5_STEP(F3, d, a, b, c, 4, 11, 37);
+        MD5_STEP(F3, c, d, a, b, 7, 16, 38);
+        MD5_STEP(F3, b, c, d, a, 10, 23, 39);
+        MD5_STEP(F3, a, b, c, d, 13, 4, 40);
+        MD5_STEP(F3, d, a, b, c, 0, 11, 41);
+        MD5_STEP(F3, c, d, a, b, 3, 16, 42);
+        MD5_STEP(F3, b, c, d, a, 6, 23, 43);
+        MD5_STEP(F3, a, b, c, d, 9, 4, 44);
+        MD5_STEP(F3, d, a, b, c, 12, 11, 45);
+        MD5_STEP(F3, c, d, a, b, 15, 16, 46);
+        MD5_STEP(F3, b, c, d, a, 2, 23, 47);
+
+        MD5_STEP(F4, a, b, c, d, 0, 6, 48);
+        MD5_STEP(F4, d, a, b, c, 7, 10, 49);
+        MD5_STEP(F4, c, d, a, b, 14, 15, 50);
+        MD5_STEP(F4, b, c, d, a, 5, 21, 51);
+        MD5_STEP(F4, a, b, c, d, 12, 6, 52);
+        MD5_STEP(F4, d, a, b, c, 3, 10, 53);
+        MD5_STEP(F4, c, d, a, b, 10, 15, 54);
+        MD5_STEP(F4, b, c, d, a, 1, 21, 55);
+        MD5_STEP(F4, a, b, c, d, 8, 6, 56);
+        MD5_STEP(F4, d, a, b, c, 15, 10, 57);
+        MD5_STEP(F4, c, d, a, b, 6, 15, 58);
+        MD5_STEP(F4, b, c, d, a, 13, 21, 59);
+        MD5_STEP(F4, a, b, c, d, 4, 6, 60);
+        MD5_STEP(F4, d, a, b, c, 11, 10, 61);
+        MD5_STEP(F4, c, d, a, b, 2, 15, 62);
+        MD5_STEP(F4, b, c, d, a, 9, 21, 63);
+        a = st[0] += a;
+        b = st[1] += b;
+        c = st[2] += c;
+        d = st[3] += d;
     }
-    st[0] = a;
-    st[1] = b;
-    st[2] = c;
-    st[3] = d;
 }
 
 }  // namespace
@@ -107,9 +151,11 @@ int MD5Final(MD5_STATE* pState, uint8_t digest[16]) {
     PadAndFinish<64, 8>(pState->buffer, (pState->count[0] >> 3) & 63, bits,
                         [pState](const uint8_t* p, size_t n) { Compress(pState->state, p, n); });
     for (int i = 0; i < 4; ++i) StoreLE32(digest + 4 * i, pState->state[i]);
-    // The final step owns the state from here: wipe and free it.
-    volatile uint8_t* wipe = reinterpret_cast<volatile uint8_t*>(pState);
-    for (size_t i = 0; i < sizeof(MD5_STATE); ++i) wipe[i] = 0;
+    // The final step owns the state from here: wipe and free it. The empty
+    // asm that takes the pointer keeps the compiler from dropping the wipe
+    // of memory that is freed next.
+    std::memset(pState, 0, sizeof(MD5_STATE));
+    __asm__ __volatile__("" : : "r"(pState) : "memory");
     delete pState;
     return ALG_OPENSSL_OK;
 }

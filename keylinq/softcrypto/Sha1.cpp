@@ -3,66 +3,70 @@
 
 #include "HashBytes.h"
 #include "HashStream.h"
+#include "ShaExt.h"
 #include "SoftHash.h"
 
 using namespace softcrypto;
 
 namespace {
 
-// Message schedule kept as a rolling window of 16 words.
-#define W_AT(t) W[(t) & 15]
-#define W_NEXT(t) (W_AT(t) = Rotl32(W_AT((t) + 13) ^ W_AT((t) + 8) ^ W_AT((t) + 2) ^ W_AT(t), 1))
-#define SHA1_STEP(a, b, c, d, e, fn, k, w)        \
-    e += Rotl32(a, 5) + fn(b, c, d) + (k) + (w); \
+// The message schedule lives in a rolling window of 16 words: word t is
+// loaded (t < 16) or expanded in place over word t - 16. The rounds are
+// spelled out with literal indices, so that every index is a constant and
+// the five working words stay in registers.
+#define SHA1_W(t)                                        \
+    ((t) < 16 ? (W[(t)&15] = LoadBE32(p + 4 * ((t)&15))) \
+              : (W[(t)&15] = Rotl32(W[((t) + 13) & 15] ^ W[((t) + 8) & 15] ^ W[((t) + 2) & 15] ^ W[(t)&15], 1)))
+// The word and the constant go into e first: a, the value that the
+// previous step has just made, is needed last.
+#define SHA1_STEP(a, b, c, d, e, fn, k, t) \
+    e += SHA1_W(t) + (k);                  \
+    e += fn(b, c, d);                      \
+    e += Rotl32(a, 5);                     \
     b = Rotl32(b, 30)
+#define SHA1_5(fn, k, t)                      \
+    SHA1_STEP(a, b, c, d, e, fn, k, (t));     \
+    SHA1_STEP(e, a, b, c, d, fn, k, (t) + 1); \
+    SHA1_STEP(d, e, a, b, c, fn, k, (t) + 2); \
+    SHA1_STEP(c, d, e, a, b, fn, k, (t) + 3); \
+    SHA1_STEP(b, c, d, e, a, fn, k, (t) + 4)
 #define CH(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
 #define PAR(x, y, z) ((x) ^ (y) ^ (z))
-#define MAJ(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
+#define MAJ(x, y, z) (((x) & (y)) + ((z) & ((x) ^ (y))))
 
-void Compress(uint32_t* h, const uint8_t* p, size_t blocks) {
+void CompressPortable(uint32_t* h, const uint8_t* p, size_t blocks) {
+    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
     for (; blocks; --blocks, p += 64) {
         uint32_t W[16];
-        for (int i = 0; i < 16; ++i) W[i] = LoadBE32(p + 4 * i);
-        uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
-        for (int t = 0; t < 15; t += 5) {
-            SHA1_STEP(a, b, c, d, e, CH, 0x5a827999u, W_AT(t));
-            SHA1_STEP(e, a, b, c, d, CH, 0x5a827999u, W_AT(t + 1));
-            SHA1_STEP(d, e, a, b, c, CH, 0x5a827999u, W_AT(t + 2));
-            SHA1_STEP(c, d, e, a, b, CH, 0x5a827999u, W_AT(t + 3));
-            SHA1_STEP(b, c, d, e, a, CH, 0x5a827999u, W_AT(t + 4));
-        }
-        SHA1_STEP(a, b, c, d, e, CH, 0x5a827999u, W_AT(15));
-        SHA1_STEP(e, a, b, c, d, CH, 0x5a827999u, W_NEXT(16));
-        SHA1_STEP(d, e, a, b, c, CH, 0x5a827999u, W_NEXT(17));
-        SHA1_STEP(c, d, e, a, b, CH, 0x5a827999u, W_NEXT(18));
-        SHA1_STEP(b, c, d, e, a, CH, 0x5a827999u, W_NEXT(19));
-        for (int t = 20; t < 40; t += 5) {
-            SHA1_STEP(a, b, c, d, e, PAR, 0x6ed9eba1u, W_NEXT(t));
-            SHA1_STEP(e, a, b, c, d, PAR, 0x6ed9eba1u, W_NEXT(t + 1));
-            SHA1_STEP(d, e, a, b, c, PAR, 0x6ed9eba1u, W_NEXT(t + 2));
-            SHA1_STEP(c, d, e, a, b, PAR, 0x6ed9eba1u, W_NEXT(t + 3));
-            SHA1_STEP(b, c, d, e, a, PAR, 0x6ed9eba1u, W_NEXT(t + 4));
-        }
-        for (int t = 40; t < 60; t += 5) {
-            SHA1_STEP(a, b, c, d, e, MAJ, 0x8f1bbcdcu, W_NEXT(t));
-            SHA1_STEP(e, a, b, c, d, MAJ, 0x8f1bbcdcu, W_NEXT(t + 1));
-            SHA1_STEP(d, e, a, b, c, MAJ, 0x8f1bbcdcu, W_NEXT(t + 2));
-            SHA1_STEP(c, d, e, a, b, MAJ, 0x8f1bbcdcu, W_NEXT(t + 3));
-            SHA1_STEP(b, c, d, e, a, MAJ, 0x8f1bbcdcu, W_NEXT(t + 4));
-        }
-        for (int t = 60; t < 80; t += 5) {
-            SHA1_STEP(a, b, c, d, e, PAR, 0xca62c1d6u, W_NEXT(t));
-            SHA1_STEP(e, a, b, c, d, PAR, 0xca62c1d6u, W_NEXT(t + 1));
-            SHA1_STEP(d, e, a, b, c, PAR, 0xca62c1d6u, W_NEXT(t + 2));
-            SHA1_STEP(c, d, e, a, b, PAR, 0xca62c1d6u, W_NEXT(t + 3));
-            SHA1_STEP(b, c, d, e, a, PAR, 0xca62c1d6u, W_NEXT(t + 4));
-        }
-        h[0] += a;
-        h[1] += b;
-        h[2] += c;
-        h[3] += d;
-        h[4] += e;
+        SHA1_5(CH, 0x5a827999u, 0);
+        SHA1_5(CH, 0x5a827999u, 5);
+        SHA1_5(CH, 0x5a827999u, 10);
+        SHA1_5(CH, 0x5a827999u, 15);
+        SHA1_5(PAR, 0x6ed9eba1u, 20);
+        SHA1_5(PAR, 0x6ed9eba1u, 25);
+        SHA1_5(PAR, 0x6ed9eba1u, 30);
+        SHA1_5(PAR, 0x6ed9eba1u, 35);
+        SHA1_5(MAJ, 0x8f1bbcdcu, 40);
+        SHA1_5(MAJ, 0x8f1bbcdcu, 45);
+        SHA1_5(MAJ, 0x8f1bbcdcu, 50);
+        SHA1_5(MAJ, 0x8f1bbcdcu, 55);
+        SHA1_5(PAR, 0xca62c1d6u, 60);
+        SHA1_5(PAR, 0xca62c1d6u, 65);
+        SHA1_5(PAR, 0xca62c1d6u, 70);
+        SHA1_5(PAR, 0xca62c1d6u, 75);
+        a = h[0] += a;
+        b = h[1] += b;
+        c = h[2] += c;
+        d = h[3] += d;
+        e = h[4] += e;
     }
+}
+
+void Compress(uint32_t* h, const uint8_t* p, size_t blocks) {
+    if (UseShaExtensions())
+        Sha1CompressShaExt(h, p, blocks);
+    else
+        CompressPortable(h, p, blocks);
 }
 
 }  // namespace
