@@ -24,5 +24,28 @@ struct CONTAINER_RECORD {
 };
 #pragma pack(pop)
 
+// Results of the container operations.
+#define DEVOP_E_CONTAINER_NAME 0x8007020Cu  // no cached record of that name, or a name that does not fit the record
+#define DEVOP_E_NOT_CACHED     524u         // RemoveCachedContainer: no cached record of that name
+
+// One entry of the operation log that the library keeps on the key (16
+// bytes) and the tags it writes after each logged operation.
+#pragma pack(push, 1)
+struct KEY_LOG_RECORD {
+    uint8_t bySequence;  // 0 to 254; 0xFF marks an empty entry
+    char szTag[11];      // NUL-terminated
+    uint8_t abyTime[4];  // seconds since 1970 UTC, low 32 bits, little-endian
+};
+#pragma pack(pop)
+static_assert(sizeof(KEY_LOG_RECORD) == 16, "key log record is 16 bytes");
+
+#define KEY_LOG_TAG_CREATE_CONTAINER "CreCtnr"
+#define KEY_LOG_TAG_DELETE_CONTAINER "DelCtnr"
+#define KEY_LOG_TAG_IMPORT_KEY_PAIR  "ImpKeyP"
+#define KEY_LOG_TAG_WRITE_CERT       "WriCert"
+#define KEY_LOG_TAG_CHANGE_PIN       "ChgPin"
+#define KEY_LOG_TAG_UNLOCK_PIN       "UnlkPin"
+#define KEY_LOG_TAG_RESET_APP        "RstApp"
+
 static_assert(sizeof(ContainerHeader) == 10, "container header is 10 bytes");
 static_assert(sizeof(CONTAINER_RECORD) == 50, "container record is 50 bytes");

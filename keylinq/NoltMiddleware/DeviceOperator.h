@@ -12,6 +12,8 @@ class CDeviceContext;
 constexpr uint32_t DEVICE_INFO_RECORD_LEN = 288;
 constexpr uint32_t FLASH_WRITE_PAGE_LEN = 256;
 constexpr uint32_t FLASH_READ_BLOCK_LEN = 256;
+// A certificate on the key, header and contents, is at most this long.
+constexpr uint32_t FILE_SIZE_CERT = 2560;
 
 // Result codes of the operator.
 #define DEVOP_E_NULL_POINTER    0x80070101u  // a required pointer, or the device context, is null
@@ -104,6 +106,26 @@ public:
     uint32_t ReadCosFile(uint16_t nOffset, uint16_t nFileID, uint8_t* pbyOutbuf, uint32_t* pnOutLen) override;
     // The factory of on-key key objects (filled by the key-object layer).
     virtual uint32_t NewAsymKey(uint8_t byAlgID, uint16_t nKeyFID, CAsymKeyObject** ppKeyCtx);
+
+    // Container records (ContainerRecord.cpp). Key spec 2 selects the
+    // signature key, any other value the exchange key.
+    CONTAINER_RECORD* FindCachedContainer(const char* pszContainerName);
+    // 524 when no cached record has that name.
+    uint32_t RemoveCachedContainer(const char* pszContainerName);
+    uint32_t UpdateContainerKeyType(const char* pszContainerName, uint8_t byKeySpec, uint8_t byAlgID);
+    uint32_t UpdateContainerCertFlag(const char* pszContainerName, uint8_t byKeySpec);
+    // The key's algorithm and its file id (the certificate's is the same),
+    // each output optional.
+    uint32_t GetContainerInfo(const char* pszContainerName, uint8_t byKeySpec, uint8_t* pbyAlgID,
+                              uint16_t* pnKeyFID, uint16_t* pnCertFID, uint32_t bFromMemoryOnly);
+    // Appends an entry to the operation log kept on the key (KeyLog.cpp).
+    uint32_t RecordVemuLog(const char* pszTag);
+
+    // The certificate file of a container key (DeviceOperatorCert.cpp),
+    // written and read in pieces of at most 256 bytes. A null output of
+    // ReadCertFile asks for the whole length.
+    uint32_t WriteCertFile(uint16_t nCertFID, const uint8_t* pbyCertBuf, uint32_t nCertLen);
+    uint32_t ReadCertFile(uint16_t nCertFID, uint8_t* pbyCertBuf, uint32_t* pnCertLen);
 
 protected:
     CDeviceContext* m_pDeviceContext;                // shared by every operator of the key

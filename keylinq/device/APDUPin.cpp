@@ -84,13 +84,14 @@ uint32_t CAPDUPin::GetPINStatus(uint8_t byP2, uint8_t* pbyOut0, uint8_t* pbyOut1
 }
 
 uint32_t CAPDUPin::SendChallenge(const wchar_t* module, const wchar_t* method, uint8_t byINS, uint8_t byP2,
-                                 uint8_t* pbyChallenge, uint8_t* pbyPubKey) {
+                                 uint8_t* pbyChallenge, uint8_t* pbyPubKey, uint32_t* pnReplyLen) {
     uint8_t reply[PIN_CHALLENGE_REPLY_LEN] = {};
     uint32_t received = sizeof reply;
     PIN_STEP(L"SetAPDUHeader", SetAPDUHeader(APDU_CLA_SECURE, byINS, 0x00, byP2));
     PIN_STEP(L"SetAPDUData", SetAPDUData(ZERO_FIELD, 2));
     Le = PIN_CHALLENGE_REPLY_LEN;
     PIN_STEP(L"SendAPDUCmd", SendAPDUCmd(reply, &received));
+    if (pnReplyLen) *pnReplyLen = received;
     // Fixed lengths whatever came: bytes not received stay zero.
     if (pbyChallenge) std::memcpy(pbyChallenge, reply, PIN_CHALLENGE_LEN);
     if (pbyPubKey) std::memcpy(pbyPubKey, reply + PIN_CHALLENGE_LEN, PIN_KEY_LEN);
@@ -115,8 +116,10 @@ uint32_t CAPDUPin::SendResponse(const wchar_t* module, const wchar_t* method, ui
     return 0;
 }
 
-uint32_t CAPDUPin::GetChallengeCode(uint8_t byINS, uint8_t* pbyChallenge, uint8_t* pbyPubKey) {
-    return SendChallenge(TRACE_MODULE, L"CAPDUPin::GetChallengeCode", byINS, 0x00, pbyChallenge, pbyPubKey);
+uint32_t CAPDUPin::GetChallengeCode(uint8_t byINS, uint8_t* pbyChallenge, uint8_t* pbyPubKey,
+                                    uint32_t* pnReplyLen) {
+    return SendChallenge(TRACE_MODULE, L"CAPDUPin::GetChallengeCode", byINS, 0x00, pbyChallenge, pbyPubKey,
+                         pnReplyLen);
 }
 
 uint32_t CAPDUPin::ResetResponse(uint8_t byINS, uint8_t byP2, const uint8_t* pbyData, uint32_t nLen) {

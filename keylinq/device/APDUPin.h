@@ -34,8 +34,10 @@ public:
     uint32_t ExternalAuth_Response(const uint8_t* pbyData, uint32_t nLen);
     // Reply byte k goes to output k when that is not null.
     uint32_t GetPINStatus(uint8_t byP2, uint8_t* pbyOut0, uint8_t* pbyOut1, uint8_t* pbyOut2, uint8_t* pbyOut3);
-    // Challenge (16 bytes) and the RSA-1024 key to encrypt the response under (132 bytes).
-    uint32_t GetChallengeCode(uint8_t byINS, uint8_t* pbyChallenge, uint8_t* pbyPubKey);
+    // Challenge (16 bytes) and the RSA-1024 key to encrypt the response under (132 bytes);
+    // the length of the key's reply to *pnReplyLen when that is given.
+    uint32_t GetChallengeCode(uint8_t byINS, uint8_t* pbyChallenge, uint8_t* pbyPubKey,
+                              uint32_t* pnReplyLen = nullptr);
     uint32_t ResetResponse(uint8_t byINS, uint8_t byP2, const uint8_t* pbyData, uint32_t nLen);
     // The authorisation code (output room: 16 bytes) and its length.
     uint32_t VerifyPIN_Response(uint8_t byPinType, const uint8_t* pbyData, uint32_t nLen, uint8_t* pbyOut,
@@ -46,7 +48,7 @@ public:
 protected:
     // The shared bodies; module and method name the trace lines.
     uint32_t SendChallenge(const wchar_t* module, const wchar_t* method, uint8_t byINS, uint8_t byP2,
-                           uint8_t* pbyChallenge, uint8_t* pbyPubKey);
+                           uint8_t* pbyChallenge, uint8_t* pbyPubKey, uint32_t* pnReplyLen);
     // A response under secure messaging: 0x0000 and the data (at most 254
     // bytes, longer is refused before anything is sent); with an output, a
     // 16-byte reply is asked for.

@@ -3,8 +3,9 @@
 #define TRACE_MODULE L"APDUPinNolt"
 
 uint32_t CAPDUPinNolt::GetChallengeCode(uint8_t byINS, uint8_t byPinType, uint8_t* pbyChallenge,
-                                        uint8_t* pbyPubKey) {
-    return SendChallenge(TRACE_MODULE, L"CAPDUPinNolt::GetChallengeCode", byINS, byPinType, pbyChallenge, pbyPubKey);
+                                        uint8_t* pbyPubKey, uint32_t* pnReplyLen) {
+    return SendChallenge(TRACE_MODULE, L"CAPDUPinNolt::GetChallengeCode", byINS, byPinType, pbyChallenge, pbyPubKey,
+                         pnReplyLen);
 }
 
 uint32_t CAPDUPinNolt::VerifyPIN_Response(const uint8_t* pbyData, uint32_t nLen, uint8_t* pbyOut,

@@ -10,7 +10,8 @@ public:
         : CAPDUPin(pDeviceHandle, nTimeOut) {}
     ~CAPDUPinNolt() override {}
 
-    uint32_t GetChallengeCode(uint8_t byINS, uint8_t byPinType, uint8_t* pbyChallenge, uint8_t* pbyPubKey);
+    uint32_t GetChallengeCode(uint8_t byINS, uint8_t byPinType, uint8_t* pbyChallenge, uint8_t* pbyPubKey,
+                              uint32_t* pnReplyLen = nullptr);
     uint32_t VerifyPIN_Response(const uint8_t* pbyData, uint32_t nLen, uint8_t* pbyOut, uint32_t* pnOutLen);
     uint32_t ChangePIN_Response(const uint8_t* pbyData, uint32_t nLen);
 };

@@ -1,4 +1,5 @@
-// One-shot CBC encryption and decryption of the host symmetric key handle.
+// The host symmetric key handle: its cycles over a host cipher context, and
+// the one-shot CBC encryption and decryption.
 #define TRACE_MODULE L"SymKeyHandle"
 #include "SymKeyHandle.h"
 
@@ -6,6 +7,8 @@
 
 #include <cstring>
 #include <new>
+
+#include "TraceHelper.h"
 
 #include "SoftCrypto.h"
 #include "SoftCryptoTrace.h"
@@ -90,4 +93,169 @@ uint32_t CSymKeyHandle::Decrypt(uint8_t AlgID, uint32_t /*mode*/, const uint8_t*
     static const OneShotSteps steps = {L"CSymKeyHandle::Decrypt", L"SymDecryptInit", L"SymDecryptUpdate",
                                        L"SymDecryptFinal"};
     return OneShot(steps, true, AlgID, pKey, pIn, inLen, pOut, pOutLen);
+}
+
+// ---- the handle
+
+namespace {
+
+struct HostAlgorithm {
+    uint8_t alg;
+    uint32_t keyLen;
+    uint32_t blockLen;
+};
+
+constexpr HostAlgorithm HOST_ALGORITHMS[] = {
+    {SOFT_ALG_DES, 8, 8}, {SOFT_ALG_DES2, 16, 8}, {SOFT_ALG_DES3, 24, 8}, {SOFT_ALG_RC4, 16, 16}, {SOFT_ALG_SM4, 16, 16},
+};
+
+const HostAlgorithm* FindHostAlgorithm(uint16_t alg) {
+    for (const HostAlgorithm& a : HOST_ALGORITHMS)
+        if (a.alg == alg) return &a;
+    return nullptr;
+}
+
+}  // namespace
+
+CSymKeyHandle::CSymKeyHandle()
+    : m_pSymCtx(nullptr), m_bEncrypt(0), m_nBlockLen(0), m_nPadding(0), m_pbSymmKey(nullptr), m_nKeyLen(0) {}
+
+CSymKeyHandle::~CSymKeyHandle() {
+    SymKeyFree(m_pSymCtx);
+    if (m_pbSymmKey) {
+        OPENSSL_cleanse(m_pbSymmKey, m_nKeyLen);
+        delete[] m_pbSymmKey;
+    }
+}
+
+uint32_t CSymKeyHandle::Initialize(uint8_t AlgID, uint8_t byCryptType, uint8_t byMode, const uint8_t* pKey,
+                                   const uint8_t* pIV, CSymKeyHandle** ppHandle) {
+    TRACE_NAME(L"CSymKeyHandle::Initialize");
+    uint32_t hr = VM_ERR_OK;
+    const HostAlgorithm* algorithm = FindHostAlgorithm(AlgID);
+    CSymKeyHandle* handle = nullptr;
+
+    CHECK_GOTO(!ppHandle, L"CHECK ppHandle", SOFTCRYPTO_E_INVALIDARG);
+    handle = new (std::nothrow) CSymKeyHandle();
+    CHECK_GOTO(!handle, L"new VM_SYMKEY_HANDLE", SYMKEY_E_NO_MEMORY);
+    // The caller gives the algorithm's key length.
+    hr = handle->SetKey(AlgID, pKey, algorithm ? algorithm->keyLen : 0);
+    CHECK_GOTO(hr != VM_ERR_OK, L"SetKey", hr);
+    hr = handle->Init(AlgID, byCryptType, byMode, pIV, 1);
+    CHECK_GOTO(hr != VM_ERR_OK, L"Init", hr);
+    *ppHandle = handle;
+    handle = nullptr;
+exit:
+    delete handle;
+    return hr;
+}
+
+uint32_t CSymKeyHandle::SetKey(uint16_t wAlg, const uint8_t* pKey, uint32_t nKeyLen) {
+    TRACE_NAME(L"VM_SYMKEY_HANDLE::SetKey");
+    uint32_t hr = VM_ERR_OK;
+    const HostAlgorithm* algorithm = FindHostAlgorithm(wAlg);
+
+    CHECK_GOTO(!algorithm, L"CHECK AlgID", SYMKEY_E_ALGORITHM);
+    CHECK_GOTO(!pKey || nKeyLen < algorithm->keyLen, L"CHECK nKeyLen", SYMKEY_E_KEY_LENGTH);
+    if (m_pbSymmKey) {
+        OPENSSL_cleanse(m_pbSymmKey, m_nKeyLen);
+        delete[] m_pbSymmKey;
+        m_nKeyLen = 0;
+    }
+    m_nBlockLen = algorithm->blockLen;
+    m_pbSymmKey = new (std::nothrow) uint8_t[algorithm->keyLen];
+    CHECK_GOTO(!m_pbSymmKey, L"new m_pbSymmKey", SYMKEY_E_KEY_COPY);
+    std::memcpy(m_pbSymmKey, pKey, algorithm->keyLen);
+    m_nKeyLen = algorithm->keyLen;
+exit:
+    return hr;
+}
+
+uint32_t CSymKeyHandle::Init(uint8_t AlgID, uint8_t byCryptType, uint8_t byMode, const uint8_t* pIV,
+                             uint32_t nPadding) {
+    TRACE_NAME(L"VM_SYMKEY_HANDLE::Init");
+    uint32_t hr = VM_ERR_OK;
+
+    CHECK_GOTO(!m_pbSymmKey && m_nBlockLen != 0, L"CHECK m_pbSymmKey", SYMKEY_E_NO_KEY);
+    SymKeyFree(m_pSymCtx);
+    m_pSymCtx = nullptr;
+    if (byCryptType == SYMKEY_ENCRYPT) {
+        hr = SymEncryptInit(&m_pSymCtx, AlgID, byMode, m_pbSymmKey, pIV);
+        CHECK_GOTO(hr != VM_ERR_OK, L"SymEncryptInit", hr);
+        m_bEncrypt = 1;
+    } else if (byCryptType == SYMKEY_DECRYPT) {
+        hr = SymDecryptInit(&m_pSymCtx, AlgID, byMode, m_pbSymmKey, pIV);
+        CHECK_GOTO(hr != VM_ERR_OK, L"SymDecryptInit", hr);
+        m_bEncrypt = 0;
+    } else {
+        CHECK_GOTO(true, L"CHECK byCryptType", SYMKEY_E_CRYPT_TYPE);
+    }
+    m_nPadding = nPadding ? 1 : 0;
+exit:
+    return hr;
+}
+
+uint32_t CSymKeyHandle::Update(const uint8_t* pIn, uint32_t inLen, uint8_t* pOut, uint32_t* pnOutLen) {
+    TRACE_NAME(L"VM_SYMKEY_HANDLE::Update");
+    uint32_t hr = SymKeyUpdate(m_pSymCtx, pIn, inLen, pOut, pnOutLen);
+    if (hr != VM_ERR_OK) TRACE_FAIL(L"SymKeyUpdate", L"VM_ERR_OK != hResult", hr);
+    return hr;
+}
+
+uint32_t CSymKeyHandle::Final(uint8_t* pOut, uint32_t* pnOutLen) {
+    TRACE_NAME(L"VM_SYMKEY_HANDLE::Final");
+    uint32_t hr = SymKeyFinal(m_pSymCtx, pOut, pnOutLen);
+    if (hr != VM_ERR_OK) {
+        TRACE_FAIL(L"SymKeyFinal", L"VM_ERR_OK != hResult", hr);
+        return hr;
+    }
+    m_pSymCtx = nullptr;  // the final step freed it
+    return hr;
+}
+
+bool CSymKeyHandle::FinalAlwaysPads() const {
+    return m_bEncrypt && m_pSymCtx && m_pSymCtx->algtype != SOFT_ALG_RC4;
+}
+
+uint32_t CSymKeyHandle::Encrypt(const uint8_t* pIn, uint32_t inLen, uint8_t* pOut, uint32_t* pnOutLen) {
+    TRACE_NAME(L"VM_SYMKEY_HANDLE::Encrypt");
+    uint32_t hr = VM_ERR_OK;
+    uint32_t expected = inLen;
+    uint32_t updateLen = 0;
+    uint32_t finalLen = 0;
+    bool padded = false;
+
+    CHECK_GOTO(!pnOutLen, L"CHECK pnOutLen", SOFTCRYPTO_E_INVALIDARG);
+    CHECK_GOTO(m_nBlockLen == 0, L"CHECK m_nBlockLen", SYMKEY_E_NOT_READY);
+    // The host block ciphers end every encryption with a padding block, so
+    // that block is counted whatever the flag says.
+    padded = m_bEncrypt && (m_nPadding == 1 || FinalAlwaysPads());
+    if (!padded || m_nPadding != 1) {
+        if (inLen % m_nBlockLen != 0) {
+            *pnOutLen = inLen;
+            CHECK_GOTO(true, L"CHECK inLen", SYMKEY_E_BLOCKS);
+        }
+    }
+    if (padded) {
+        CHECK_GOTO(inLen / m_nBlockLen >= 0xFFFFFFFFu / m_nBlockLen - 1, L"CHECK inLen", SYMKEY_E_BLOCKS);
+        expected = (inLen / m_nBlockLen + 1) * m_nBlockLen;
+    }
+    if (!pOut) {
+        *pnOutLen = expected;
+        goto exit;
+    }
+    if (*pnOutLen < expected) {
+        *pnOutLen = expected;
+        CHECK_GOTO(true, L"CHECK *pnOutLen", SYMKEY_E_TOO_SMALL);
+    }
+    // The room goes along to handles that check it.
+    updateLen = *pnOutLen;
+    hr = Update(pIn, inLen, pOut, &updateLen);
+    CHECK_GOTO(hr != VM_ERR_OK, L"Update", hr);
+    finalLen = *pnOutLen - updateLen;
+    hr = Final(pOut + updateLen, &finalLen);
+    CHECK_GOTO(hr != VM_ERR_OK, L"Final", hr);
+    *pnOutLen = updateLen + finalLen;
+exit:
+    return hr;
 }

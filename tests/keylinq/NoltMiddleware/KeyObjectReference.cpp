@@ -1,0 +1,169 @@
+// Independent references for the key-object tests, on OpenSSL 3.
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/ec.h>
+#include <openssl/ecdsa.h>
+#include <openssl/evp.h>
+#include <openssl/param_build.h>
+#include <openssl/rsa.h>
+
+#include "KeyObjectTestSupport.h"
+
+namespace {
+
+Bytes Digest(const EVP_MD* md, const Bytes& in) {
+    Bytes out(EVP_MAX_MD_SIZE);
+    unsigned int n = 0;
+    EVP_Digest(in.data(), in.size(), out.data(), &n, md, nullptr);
+    out.resize(n);
+    return out;
+}
+
+Bytes Hex(const char* hex) {
+    Bytes out;
+    BIGNUM* bn = nullptr;
+    BN_hex2bn(&bn, hex);
+    out.resize(32);
+    BN_bn2binpad(bn, out.data(), 32);
+    BN_free(bn);
+    return out;
+}
+
+Bytes BnBytes(const EVP_PKEY* key, const char* name, size_t len) {
+    BIGNUM* bn = nullptr;
+    EVP_PKEY_get_bn_param(key, name, &bn);
+    Bytes out(len);
+    BN_bn2binpad(bn, out.data(), int(len));
+    BN_free(bn);
+    return out;
+}
+
+EVP_PKEY* Sm2PublicKey(const Bytes& publicKey) {
+    Bytes point = {0x04};
+    point.insert(point.end(), publicKey.begin(), publicKey.begin() + 64);
+    OSSL_PARAM_BLD* bld = OSSL_PARAM_BLD_new();
+    OSSL_PARAM_BLD_push_utf8_string(bld, OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0);
+    OSSL_PARAM_BLD_push_octet_string(bld, OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size());
+    OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(bld);
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr);
+    EVP_PKEY* key = nullptr;
+    EVP_PKEY_fromdata_init(ctx);
+    EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params);
+    EVP_PKEY_CTX_free(ctx);
+    OSSL_PARAM_free(params);
+    OSSL_PARAM_BLD_free(bld);
+    return key;
+}
+
+EVP_PKEY* RsaPublicKey(const Bytes& n, const Bytes& e) {
+    BIGNUM* bn = BN_bin2bn(n.data(), int(n.size()), nullptr);
+    BIGNUM* be = BN_bin2bn(e.data(), int(e.size()), nullptr);
+    OSSL_PARAM_BLD* bld = OSSL_PARAM_BLD_new();
+    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, bn);
+    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, be);
+    OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(bld);
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+    EVP_PKEY* key = nullptr;
+    EVP_PKEY_fromdata_init(ctx);
+    EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params);
+    EVP_PKEY_CTX_free(ctx);
+    OSSL_PARAM_free(params);
+    OSSL_PARAM_BLD_free(bld);
+    BN_free(bn);
+    BN_free(be);
+    return key;
+}
+
+}  // namespace
+
+Bytes RefSm3(const Bytes& in) { return Digest(EVP_sm3(), in); }
+Bytes RefSha1(const Bytes& in) { return Digest(EVP_sha1(), in); }
+
+Bytes RefSm2Z(const Bytes& publicKey) {
+    const char id[] = "1234567812345678";
+    Bytes in = {0x00, 0x80};
+    in.insert(in.end(), id, id + 16);
+    for (const char* h : {"FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC",
+                          "28E9FA9E9D9F5E344D5A9E4BCF6509A7F39789F515AB8F92DDBCBD414D940E93",
+                          "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7",
+                          "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0"}) {
+        Bytes v = Hex(h);
+        in.insert(in.end(), v.begin(), v.end());
+    }
+    in.insert(in.end(), publicKey.begin(), publicKey.begin() + 64);
+    return RefSm3(in);
+}
+
+bool RefSm2VerifyMessage(const Bytes& publicKey, const Bytes& message, const Bytes& signature) {
+    EVP_PKEY* key = Sm2PublicKey(publicKey);
+    if (!key) return false;
+    ECDSA_SIG* sig = ECDSA_SIG_new();
+    ECDSA_SIG_set0(sig, BN_bin2bn(signature.data(), 32, nullptr), BN_bin2bn(signature.data() + 32, 32, nullptr));
+    unsigned char* der = nullptr;
+    const int derLen = i2d_ECDSA_SIG(sig, &der);
+    EVP_MD_CTX* md = EVP_MD_CTX_new();
+    EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new(key, nullptr);
+    EVP_PKEY_CTX_set1_id(pctx, "1234567812345678", 16);
+    EVP_MD_CTX_set_pkey_ctx(md, pctx);
+    bool ok = EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, key) == 1 &&
+              EVP_DigestVerify(md, der, size_t(derLen), message.data(), message.size()) == 1;
+    EVP_MD_CTX_free(md);
+    EVP_PKEY_CTX_free(pctx);
+    OPENSSL_free(der);
+    ECDSA_SIG_free(sig);
+    EVP_PKEY_free(key);
+    return ok;
+}
+
+bool RefRsaVerifySha1(const Bytes& modulus, const Bytes& exponent, const Bytes& digest, const Bytes& signature) {
+    EVP_PKEY* key = RsaPublicKey(modulus, exponent);
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    bool ok = EVP_PKEY_verify_init(ctx) == 1 && EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1 &&
+              EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha1()) == 1 &&
+              EVP_PKEY_verify(ctx, signature.data(), signature.size(), digest.data(), digest.size()) == 1;
+    EVP_PKEY_CTX_free(ctx);
+    EVP_PKEY_free(key);
+    return ok;
+}
+
+RefRsaKey RefRsaGenerate(int bits) {
+    EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t(bits));
+    const size_t len = size_t(bits / 8), half = len / 2;
+    RefRsaKey out;
+    out.n = BnBytes(key, OSSL_PKEY_PARAM_RSA_N, len);
+    out.e = BnBytes(key, OSSL_PKEY_PARAM_RSA_E, 4);
+    out.d = BnBytes(key, OSSL_PKEY_PARAM_RSA_D, len);
+    out.p = BnBytes(key, OSSL_PKEY_PARAM_RSA_FACTOR1, half);
+    out.q = BnBytes(key, OSSL_PKEY_PARAM_RSA_FACTOR2, half);
+    out.dp = BnBytes(key, OSSL_PKEY_PARAM_RSA_EXPONENT1, half);
+    out.dq = BnBytes(key, OSSL_PKEY_PARAM_RSA_EXPONENT2, half);
+    EVP_PKEY_free(key);
+    return out;
+}
+
+Bytes RefRsaEncrypt(const Bytes& n, const Bytes& e, const Bytes& plain) {
+    EVP_PKEY* key = RsaPublicKey(n, e);
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    Bytes out(n.size());
+    size_t outLen = out.size();
+    EVP_PKEY_encrypt_init(ctx);
+    EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
+    if (EVP_PKEY_encrypt(ctx, out.data(), &outLen, plain.data(), plain.size()) != 1) outLen = 0;
+    out.resize(outLen);
+    EVP_PKEY_CTX_free(ctx);
+    EVP_PKEY_free(key);
+    return out;
+}
+
+Bytes RefSm4Ecb(const Bytes& key, const Bytes& in) {
+    Bytes out(in.size() + 16);
+    int n = 0, m = 0;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(ctx, EVP_sm4_ecb(), nullptr, key.data(), nullptr);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    EVP_EncryptUpdate(ctx, out.data(), &n, in.data(), int(in.size()));
+    EVP_EncryptFinal_ex(ctx, out.data() + n, &m);
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(size_t(n + m));
+    return out;
+}
