@@ -39,7 +39,7 @@ ULONG HostWord(const uint8_t* record, size_t offset) {
 
 uint32_t SKFNotSupported() { return SAR_NOTSUPPORTYETERR; }
 
-CDeviceObject::CDeviceObject(CDeviceContext* pDeviceContext) : CDeviceOperator(pDeviceContext) {
+CDeviceObject::CDeviceObject(CDeviceContext* pDeviceContext) : CNoltOperator(pDeviceContext) {
     CDeviceContext::TraceInfo(L"CDeviceObject: Constructor");
 }
 

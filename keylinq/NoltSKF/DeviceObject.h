@@ -2,7 +2,7 @@
 // The object behind a DEVHANDLE: the token operator of one connected key
 // with the SKF device interface beside it. The handle is the address of
 // the whole object, that is of its operator part.
-#include "DeviceOperator.h"
+#include "NoltOperator.h"
 #include "SKFDevice.h"
 
 // Fixed buffer sizes that the device information reports.
@@ -11,7 +11,7 @@ constexpr ULONG SKF_MAX_BUFFER_SIZE = 256;
 // Time-out of a raw command sent with SKF_Transmit, in seconds.
 constexpr DWORD SKF_TRANSMIT_TIMEOUT_S = 180;
 
-class CDeviceObject : public CDeviceOperator, public ISKFDevice {
+class CDeviceObject : public CNoltOperator, public ISKFDevice {
 public:
     explicit CDeviceObject(CDeviceContext* pDeviceContext);
     ~CDeviceObject() override;

@@ -9,6 +9,7 @@
 #include "DeviceOperator.h"
 #include "DeviceResult.h"
 #include "MonitorThreadDlg.h"
+#include "NoltOperator.h"
 #include "TraceHelper.h"
 
 #define TRACE_MODULE L"DeviceManager"
@@ -192,10 +193,14 @@ uint32_t CNoltManager::OpenDevice(DWORD driverType, const char* pszDevicePath, u
     CHECK_GOTO(hr != 0, L"Open", hr);
     hr = FoldManagerResult(pContext->GetAPDUFile()->OpenApplication(appInfo, &appInfoLen));
     CHECK_GOTO(hr != 0, L"OpenApplication", hr);
-    if ((uint16_t(appInfo[32]) << 8 | appInfo[33]) == kAdminKeyMarker) TRACE_STEP(L"new CAdminOperator");
-    // The platform operator of the second family (2048-byte flash blocks)
-    // arrives with the PIN layer; until then both kinds are plain operators.
-    pOperator = new (std::nothrow) CDeviceOperator(pContext);
+    // A key carrying the administrator-key marker gets a plain operator;
+    // every other key the platform operator (2048-byte flash blocks).
+    if ((uint16_t(appInfo[32]) << 8 | appInfo[33]) == kAdminKeyMarker) {
+        TRACE_STEP(L"new CAdminOperator");
+        pOperator = new (std::nothrow) CDeviceOperator(pContext);
+    } else {
+        pOperator = new (std::nothrow) CNoltOperator(pContext);
+    }
     CHECK_GOTO(!pOperator, L"new CDeviceOperator", DEVMGR_E_NO_MEMORY);
     hr = FoldManagerResult(pOperator->Initialize(nFlags));
     CHECK_GOTO(hr != 0, L"Initialize", hr);

@@ -14,6 +14,8 @@ wine_session_start() {
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   local p
   for p in "$@"; do
+    mkdir -p "$(dirname "$p")"
+    p="$(cd "$(dirname "$p")" && pwd)/$(basename "$p")"   # Wine wants absolute prefixes
     "$here/prepare-prefix.sh" "$p"
     WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true   # a server from before may lack the display
     WINEPREFIX="$p" wineserver -p
