@@ -15,23 +15,32 @@ constexpr uint32_t MODE_CBC = 2;
 // The most that padding adds to a protected block.
 constexpr uint32_t MAX_PADDING = 16;
 
+// Command data carries keys, authentication codes and plaintext: the data
+// buffer is cleared before it is freed. The bytes behind Lc are kept zero
+// (a fresh buffer is zeroed, a reused one cleared behind the new data), so
+// clearing Lc bytes clears the whole buffer.
+void ClearAndFree(uint8_t*& data, uint16_t length) {
+    if (data) SecureZeroMemory(data, length);
+    delete[] data;
+    data = nullptr;
+}
+
 }  // namespace
 
 CAPDU::CAPDU(VM_DEVICE_HANDLE* pDeviceHandle, uint32_t nTimeOut)
     : m_pDeviceHandle(pDeviceHandle), m_nTimeOut(nTimeOut), CLA(0), INS(0), P1(0), P2(0), Lc(0), Le(0),
       m_pbyData(nullptr) {}
 
-CAPDU::~CAPDU() { delete[] m_pbyData; }
+CAPDU::~CAPDU() { ClearAndFree(m_pbyData, Lc); }
 
 uint32_t CAPDU::SetAPDUHeader(uint8_t byCLA, uint8_t byINS, uint8_t byP1, uint8_t byP2) {
     CLA = byCLA;
     INS = byINS;
     P1 = byP1;
     P2 = byP2;
+    ClearAndFree(m_pbyData, Lc);
     Lc = 0;
     Le = 0;
-    delete[] m_pbyData;
-    m_pbyData = nullptr;
     return 0;
 }
 
@@ -39,10 +48,13 @@ uint32_t CAPDU::SetAPDUData(const uint8_t* pbyData, uint16_t nLen) {
     TRACE_NAME(L"CAPDU::SetAPDUData");
     uint32_t hr = 0;
     if (!m_pbyData || Lc < nLen) {
-        delete[] m_pbyData;
+        ClearAndFree(m_pbyData, Lc);
         m_pbyData = new (std::nothrow) uint8_t[nLen ? nLen : 1]();
         Lc = 0;
         CHECK_GOTO(!m_pbyData, L"New buffer", APDU_E_OUT_OF_MEMORY);
+    } else if (Lc > nLen) {
+        // Reused for shorter data: nothing of the earlier command stays behind.
+        SecureZeroMemory(m_pbyData + nLen, Lc - nLen);
     }
     if (nLen) std::memcpy(m_pbyData, pbyData, nLen);
     Lc = nLen;
@@ -76,12 +88,14 @@ uint32_t CAPDU::GetPlainByte(const uint8_t* pbyIn, uint32_t nInLen, uint8_t* pby
                                 pbyIn, nInLen, work, &outLen);
     if (hr != 0) {
         TRACE_FAIL(L"CSymKeyHandle::Decrypt", L"VM_ERR_OK != hResult", hr);
-        return hr;
+    } else {
+        TRACE_STEP(L"CSymKeyHandle::Decrypt");
+        std::memcpy(pbyOut, work, outLen);
+        *pnOutLen = outLen;
     }
-    TRACE_STEP(L"CSymKeyHandle::Decrypt");
-    std::memcpy(pbyOut, work, outLen);
-    *pnOutLen = outLen;
-    return 0;
+    // The plaintext of a reply (authentication codes, decrypted data).
+    SecureZeroMemory(work, sizeof work);
+    return hr;
 }
 
 uint32_t CAPDU::SendAPDUCmd(uint8_t* pbyRecv, uint32_t* pnRecvLen) {
@@ -182,5 +196,9 @@ uint32_t CAPDU::SendAPDUCmd(uint8_t* pbyRecv, uint32_t* pnRecvLen) {
         *pnRecvLen = dataLen;
     }
 exit:
+    // The work areas held the command data and the reply in the clear.
+    SecureZeroMemory(frame, sizeof frame);
+    SecureZeroMemory(block, sizeof block);
+    SecureZeroMemory(body, sizeof body);
     return hr;
 }

@@ -16,6 +16,12 @@
 template <size_t N>
 class CommandData {
 public:
+    CommandData() = default;
+    CommandData(const CommandData&) = delete;
+    CommandData& operator=(const CommandData&) = delete;
+    // The data may hold authentication codes, keys and plaintext.
+    ~CommandData() { SecureZeroMemory(m_buf, N); }
+
     CommandData& u8(uint8_t v) { return bytes(&v, 1); }
     CommandData& u16(uint16_t v) {
         const uint8_t b[2] = {uint8_t(v >> 8), uint8_t(v)};

@@ -53,10 +53,16 @@ uint32_t CAPDUCrypto::SM2Decrypt(const uint8_t* pbyAuthCode, uint16_t nKeyFID, c
     Le = uint16_t(nInLen - SM2_CIPHER_OVERHEAD);
     uint8_t plain[PRIVATE_DATA_CAPACITY];
     uint32_t received = Le;
-    APDU_STEP(L"SendAPDUCmd", SendAPDUCmd(plain, &received));
-    if (pbyOut) std::memcpy(pbyOut, plain, received);
-    if (pnOutLen) *pnOutLen = received;
-    return 0;
+    const uint32_t hr = SendAPDUCmd(plain, &received);
+    if (hr != 0) {
+        TRACE_FAIL(L"SendAPDUCmd", L"VM_ERR_OK != hResult", hr);
+    } else {
+        TRACE_STEP(L"SendAPDUCmd");
+        if (pbyOut) std::memcpy(pbyOut, plain, received);
+        if (pnOutLen) *pnOutLen = received;
+    }
+    SecureZeroMemory(plain, sizeof plain);  // the decrypted plaintext
+    return hr;
 }
 
 uint32_t CAPDUCrypto::SignDisp(const wchar_t* method, uint8_t ins, const uint8_t* pbyAuthCode, uint16_t nKeyFID,

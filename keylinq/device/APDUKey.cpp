@@ -22,9 +22,15 @@ uint32_t CAPDUKey::GenRandom(uint8_t nLen, uint8_t* pbyOut) {
     uint32_t received = nLen;
     APDU_STEP(L"SetAPDUHeader", SetAPDUHeader(APDU_CLA_PLAIN, 0x50, 0x00, 0x00));
     Le = nLen;
-    APDU_STEP(L"SendAPDUCmd", SendAPDUCmd(reply, &received));
-    if (pbyOut) std::memcpy(pbyOut, reply, received);
-    return 0;
+    const uint32_t hr = SendAPDUCmd(reply, &received);
+    if (hr != 0) {
+        TRACE_FAIL(L"SendAPDUCmd", L"VM_ERR_OK != hResult", hr);
+    } else {
+        TRACE_STEP(L"SendAPDUCmd");
+        if (pbyOut) std::memcpy(pbyOut, reply, received);
+    }
+    SecureZeroMemory(reply, sizeof reply);  // random bytes may become key material
+    return hr;
 }
 
 uint32_t CAPDUKey::GenRsaKeyPair(uint8_t byAlgID, const uint8_t* pbyAuthCode, uint16_t nKeyFID) {

@@ -129,8 +129,10 @@ uint32_t CAPDUPin::ResetResponse(uint8_t byINS, uint8_t byP2, const uint8_t* pby
 uint32_t CAPDUPin::VerifyPIN_Response(uint8_t byPinType, const uint8_t* pbyData, uint32_t nLen, uint8_t* pbyOut,
                                       uint32_t* pnOutLen) {
     uint8_t code[AUTH_CODE_LENGTH];
-    return SendResponse(TRACE_MODULE, L"CAPDUPin::VerifyPIN_Response", PIN_INS_VERIFY, byPinType, pbyData, nLen,
-                        pbyOut ? pbyOut : code, pnOutLen);
+    const uint32_t hr = SendResponse(TRACE_MODULE, L"CAPDUPin::VerifyPIN_Response", PIN_INS_VERIFY, byPinType,
+                                     pbyData, nLen, pbyOut ? pbyOut : code, pnOutLen);
+    SecureZeroMemory(code, sizeof code);  // an authentication code the caller did not want
+    return hr;
 }
 
 uint32_t CAPDUPin::ChangePIN_Response(uint8_t byPinType, const uint8_t* pbyData, uint32_t nLen) {

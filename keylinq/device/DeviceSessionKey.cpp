@@ -110,7 +110,8 @@ uint32_t CDeviceContext::SetSessionKey(uint32_t force) {
     record->m_abyCounter[0] = sessionKey[0];
     record->m_abyCounter[1] = sessionKey[1];
 exit:
-    std::memset(sessionKey, 0, sizeof sessionKey);
-    std::memset(encrypted, 0, sizeof encrypted);
+    // Not a plain memset: the compiler drops stores to buffers that die here.
+    SecureZeroMemory(sessionKey, sizeof sessionKey);
+    SecureZeroMemory(encrypted, sizeof encrypted);
     return hr;
 }
