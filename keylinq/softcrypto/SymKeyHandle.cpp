@@ -12,6 +12,7 @@
 
 #include "SoftCrypto.h"
 #include "SoftCryptoTrace.h"
+#include "SymCipher.h"
 
 #define VM_ERR_OK 0u
 
@@ -113,6 +114,23 @@ const HostAlgorithm* FindHostAlgorithm(uint16_t alg) {
     for (const HostAlgorithm& a : HOST_ALGORITHMS)
         if (a.alg == alg) return &a;
     return nullptr;
+}
+
+// The input bytes that earlier Update calls of the cycle left in the
+// context (a partial block, or the block a decryption holds back): the
+// Update and Final of an Encrypt write those as well.
+uint32_t HeldBytes(const SYMKEY_CTX* ctx) {
+    if (!ctx || !ctx->pAlgCtx) return 0;
+    switch (ctx->algtype) {
+    case SOFT_ALG_DES:
+    case SOFT_ALG_DES2:
+    case SOFT_ALG_DES3:
+        return static_cast<const DES_STATE*>(ctx->pAlgCtx)->fill;
+    case SOFT_ALG_SM4:
+        return static_cast<const SM4_STATE*>(ctx->pAlgCtx)->fill;
+    default:
+        return 0;  // RC4 holds nothing back
+    }
 }
 
 }  // namespace
@@ -221,6 +239,8 @@ uint32_t CSymKeyHandle::Encrypt(const uint8_t* pIn, uint32_t inLen, uint8_t* pOu
     TRACE_NAME(L"VM_SYMKEY_HANDLE::Encrypt");
     uint32_t hr = VM_ERR_OK;
     uint32_t expected = inLen;
+    uint64_t total = inLen;
+    uint64_t needed = inLen;
     uint32_t updateLen = 0;
     uint32_t finalLen = 0;
     bool padded = false;
@@ -230,16 +250,18 @@ uint32_t CSymKeyHandle::Encrypt(const uint8_t* pIn, uint32_t inLen, uint8_t* pOu
     // The host block ciphers end every encryption with a padding block, so
     // that block is counted whatever the flag says.
     padded = m_bEncrypt && (m_nPadding == 1 || FinalAlwaysPads());
+    // Bytes that Update calls of this cycle left in the context come out
+    // with this input: the lengths count them too.
+    total = uint64_t(HeldBytes(m_pSymCtx)) + inLen;
     if (!padded || m_nPadding != 1) {
-        if (inLen % m_nBlockLen != 0) {
+        if (total % m_nBlockLen != 0) {
             *pnOutLen = inLen;
             CHECK_GOTO(true, L"CHECK inLen", SYMKEY_E_BLOCKS);
         }
     }
-    if (padded) {
-        CHECK_GOTO(inLen / m_nBlockLen >= 0xFFFFFFFFu / m_nBlockLen - 1, L"CHECK inLen", SYMKEY_E_BLOCKS);
-        expected = (inLen / m_nBlockLen + 1) * m_nBlockLen;
-    }
+    needed = padded ? (total / m_nBlockLen + 1) * m_nBlockLen : total;
+    CHECK_GOTO(needed > 0xFFFFFFFFu, L"CHECK inLen", SYMKEY_E_BLOCKS);
+    expected = static_cast<uint32_t>(needed);
     if (!pOut) {
         *pnOutLen = expected;
         goto exit;
