@@ -140,7 +140,6 @@ HRESULT ReadFileSimple(DWORD* pdwFileSize, const wchar_t* lpwFilePathName, BYTE*
                HResultFromError(ERROR_FILE_TOO_LARGE));
     dwFileSize = static_cast<DWORD>(fileSize.QuadPart);
     TRACE_STEP(L"GetFileSizeEx");
-    if (pdwFileSize) *pdwFileSize = dwFileSize;
 
     if (lppFileContent) {
         lpFileContent = new (std::nothrow) BYTE[dwFileSize + 1]();
@@ -153,6 +152,8 @@ HRESULT ReadFileSimple(DWORD* pdwFileSize, const wchar_t* lpwFilePathName, BYTE*
         *lppFileContent = lpFileContent;
         lpFileContent = nullptr;
     }
+    // Only a read that succeeded hands out the size.
+    if (pdwFileSize) *pdwFileSize = dwFileSize;
 
 exit:
     delete[] lpFileContent;

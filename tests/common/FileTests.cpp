@@ -109,6 +109,28 @@ TEST_F(FileTest, ReadRefusesAFileWhoseSizeDoesNotFit) {
     EXPECT_EQ(ReadFileSimple(&got, path.c_str(), nullptr), static_cast<HRESULT>(0x800700DF));
 }
 
+// A read that fails after the size is known hands nothing over, the size
+// included: a sparse file of 4 GiB - 2 bytes has a size that fits, but no
+// buffer of that size can be had in a 32-bit process.
+TEST_F(FileTest, FailedReadHandsOverNoSize) {
+    const std::wstring path = Path(L"large.bin");
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size;
+    size.QuadPart = 0xFFFFFFFELL;
+    ASSERT_TRUE(SetFilePointerEx(h, size, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(h));
+    CloseHandle(h);
+
+    BYTE* data = nullptr;
+    DWORD got = 7;
+    EXPECT_EQ(ReadFileSimple(&got, path.c_str(), &data), E_OUTOFMEMORY);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(got, 7u);
+    ASSERT_EQ(ReadFileSimple(&got, path.c_str(), nullptr), S_OK);  // the size alone
+    EXPECT_EQ(got, 0xFFFFFFFEu);
+}
+
 TEST_F(FileTest, DeleteHandlesReadOnlyAndMissing) {
     const std::wstring path = Path(L"del.bin");
     const BYTE b = 1;
