@@ -123,6 +123,9 @@ uint32_t CDeviceOperator::ComputeExternAuthKey(const uint8_t* pbyChipSN, uint32_
     TRACE_STEP(L"CSymKeyHandle::Encrypt");
     std::memcpy(pbyExternAuthKey, cryptogram, AUTH_KEY_LENGTH);
 exit:
+    // The derived key is a secret: leave no copy of it on the stack.
+    SecureZeroMemory(cryptogram, sizeof cryptogram);
+    SecureZeroMemory(digest, sizeof digest);
     return hr;
 }
 

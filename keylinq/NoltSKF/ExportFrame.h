@@ -49,11 +49,19 @@ public:
     ULONG Finish(uint32_t code, const wchar_t* step, int line);
     ULONG Result() const { return m_result; }
 
-    // Mutex, one call, release, mapping.
+    // Mutex, one call, release, mapping. Nothing may leave an export as an
+    // exception: an allocation that fails inside the object (the standard
+    // containers throw) ends the call as an out-of-memory result, and the
+    // mutex is released either way.
     template <class Operation>
     ULONG Call(const wchar_t* step, Operation operation, int line = 0) {
         if (!WaitMutex()) return m_result;
-        const uint32_t code = operation();
+        uint32_t code;
+        try {
+            code = operation();
+        } catch (...) {
+            code = 0x8007000Eu;  // E_OUTOFMEMORY
+        }
         ReleaseMutex();
         return Finish(code, step, line);
     }
