@@ -1,67 +1,20 @@
 #include <winsock2.h>
 
 #include "VirtualKeyControl.h"
+#include "VirtualKeyLink.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-unsigned short KeyPort() {
-    if (const char* address = std::getenv("KEYLINQ_VIRTUAL_KEY")) {
-        const char* colon = std::strrchr(address, ':');
-        return colon ? (unsigned short)std::strtoul(colon + 1, nullptr, 10) : 0;
-    }
-    const char* file = std::getenv("KEYLINQ_VIRTUAL_KEY_PORT_FILE");
-    if (!file || !*file) return 0;
-    std::string path = file;
-    if (path[0] == '/') path = "Z:" + path;
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (!f) return 0;
-    unsigned port = 0;
-    if (std::fscanf(f, "%u", &port) != 1) port = 0;
-    std::fclose(f);
-    return (unsigned short)port;
-}
-
-bool SendAll(SOCKET s, const uint8_t* p, size_t n) {
-    while (n) {
-        int sent = send(s, reinterpret_cast<const char*>(p), int(n), 0);
-        if (sent <= 0) return false;
-        p += sent;
-        n -= size_t(sent);
-    }
-    return true;
-}
-
-bool ReceiveAll(SOCKET s, uint8_t* p, size_t n) {
-    while (n) {
-        int got = recv(s, reinterpret_cast<char*>(p), int(n), 0);
-        if (got <= 0) return false;
-        p += got;
-        n -= size_t(got);
-    }
-    return true;
-}
-
-}  // namespace
+using VirtualKeyLink::ReceiveAll;
+using VirtualKeyLink::SendAll;
 
 VirtualKeyControl::VirtualKeyControl() : m_socket(uintptr_t(INVALID_SOCKET)) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    unsigned short port = KeyPort();
-    if (!port) return;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    if (s != INVALID_SOCKET && connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-        m_socket = uintptr_t(s);
-    } else if (s != INVALID_SOCKET) {
-        closesocket(s);
-    }
+    SOCKET s = VirtualKeyLink::Connect();
+    if (s != INVALID_SOCKET) m_socket = uintptr_t(s);
 }
 
 VirtualKeyControl::~VirtualKeyControl() {
