@@ -46,6 +46,10 @@ protected:
             return 0;
         case CB_QUERY_CANCEL:
             EXPECT_EQ(nullptr, mw);
+            // The user presses the key's button while the dialog shows.
+            if (t.pressAfter && t.calls[CB_QUERY_CANCEL] == t.pressAfter) {
+                EXPECT_EQ(0u, t.control.PressButton(t.keyId));
+            }
             if (t.cancelAfter && t.calls[CB_QUERY_CANCEL] >= t.cancelAfter) SetCallbackStatus(ctx, t.cancelWith);
             return GetCallbackStatus(ctx);
         default: {
@@ -56,6 +60,27 @@ protected:
             return GetCallbackStatus(ctx) ? GetCallbackStatus(ctx) : result;
         }
         }
+    }
+
+    // The commands of that INS and P1 that the key read since the last clear.
+    size_t CountStep(uint8_t ins, uint8_t p1) {
+        size_t n = 0;
+        for (const vk::RecordEntry& e : Entries()) n += e.ins == ins && e.p1 == p1;
+        return n;
+    }
+    bool CancelSent() {
+        for (const vk::RecordEntry& e : Entries())
+            if (e.cla == 0xB4 && e.ins == 0x14 && e.p1 == 0 && e.p2 == 1) return true;
+        return false;
+    }
+    Bytes UserPinStatus() {
+        uint8_t left = 0, state = 0, dflt = 0, max = 0;
+        EXPECT_EQ(0u, op->GetPINStatus(1, &left, &state, &dflt, &max));
+        return Bytes{max, left, dflt, state};
+    }
+    // The key holds the response of that PIN exchange (P1 1) for the button.
+    void HoldResponse(uint8_t ins, uint32_t polls, uint16_t outcome = 0x9000) {
+        ASSERT_EQ(0u, control.RequireButton(keyId, ins, polls, outcome, 1));
     }
 
     std::unique_ptr<CAsymKeyObject> SignatureKey() {
@@ -71,6 +96,7 @@ protected:
     bool runWorker = true;
     uint32_t cancelAfter = 0;
     uint32_t cancelWith = 0;
+    uint32_t pressAfter = 0;
     SKF_CALLBACK_CONTEXT cbContext{};
 };
 
@@ -230,6 +256,109 @@ TEST_F(ButtonRetryTest, OverlongPinsAndBadContextsAreRefused) {
     EXPECT_EQ(0x80070104u, mw.Result.load());
     EXPECT_TRUE(Entries().empty());
     EXPECT_EQ(0x80070101u, CNoltOperator::CancelPressButton(nullptr));
+}
+
+// The key answers F321 to a PIN exchange's response until its button is
+// pressed. Each try of the worker is the whole exchange: a new challenge,
+// then the response (the key keeps one wait across them).
+constexpr uint32_t HELD = 3;  // F321 answers before the press
+
+TEST_F(ButtonRetryTest, VerifyPinGoesThroughAfterTheButtonAndStoresTheCode) {
+    ASSERT_EQ(0u, control.LosePinVerification(keyId));
+    ASSERT_EQ(0u, op->ClearAuthCode());
+    HoldResponse(0x18, 0xFFFFFFFF);
+    pressAfter = HELD - 1;  // the wrapper's try and HELD - 1 of the worker's
+    Clear();
+    ASSERT_EQ(0u, op->VerifyPIN(1, "12345678", 8, Callback, &cbContext));
+    EXPECT_EQ(1u, calls[CB_VERIFY_PIN]);
+    EXPECT_EQ(0u, calls[CB_INPUT_PIN]);
+    EXPECT_EQ(HELD - 1, calls[CB_QUERY_CANCEL]);
+    EXPECT_EQ(HELD - 1, g_pauses);
+    EXPECT_EQ(HELD + 1, CountStep(0x18, 0)) << "challenges";
+    EXPECT_EQ(HELD + 1, CountStep(0x18, 1)) << "responses";
+    EXPECT_FALSE(CancelSent());
+    bool waiting = true;
+    uint32_t tries = 0, gap = 0;
+    ASSERT_EQ(0u, control.ButtonState(keyId, &waiting, &tries, &gap));
+    EXPECT_FALSE(waiting);
+    EXPECT_EQ(HELD + 1, tries);
+
+    // The code of that verification is in the device handle; the next
+    // private-key command carries it and the key accepts it.
+    VM_DEVICE_HANDLE* record = context->GetDeviceHandle();
+    ASSERT_EQ(16u, record->m_nAuthCodeLen);
+    const Bytes code(record->m_abyAuthCode, record->m_abyAuthCode + 16);
+    EXPECT_NE(Bytes(16, 0), code);
+    Clear();
+    ASSERT_EQ(0u, op->CreateContainer("C2"));
+    bool carried = false;
+    for (const vk::RecordEntry& e : Entries())
+        if (e.ins == 0x40) carried = Bytes(e.data.begin(), e.data.begin() + 16) == code;
+    EXPECT_TRUE(carried);
+    EXPECT_EQ((Bytes{6, 6, 1, 0x20}), UserPinStatus());
+}
+
+TEST_F(ButtonRetryTest, ChangePinGoesThroughAfterTheButton) {
+    HoldResponse(0x16, 0xFFFFFFFF);
+    pressAfter = HELD - 1;
+    Clear();
+    ASSERT_EQ(0u, op->ChangePIN(1, "12345678", 8, "87654321", 8, Callback, &cbContext));
+    EXPECT_EQ(1u, calls[CB_CHANGE_PIN]);
+    EXPECT_EQ(HELD - 1, calls[CB_QUERY_CANCEL]);
+    EXPECT_EQ(HELD - 1, g_pauses);
+    EXPECT_EQ(HELD + 1, CountStep(0x16, 0)) << "challenges";
+    EXPECT_EQ(HELD + 1, CountStep(0x16, 1)) << "responses";
+    EXPECT_FALSE(CancelSent());
+    EXPECT_EQ(0u, context->GetDeviceHandle()->m_nAuthCodeLen) << "a change ends the verification";
+
+    EXPECT_EQ(0x800063C5u, op->VerifyPIN(1, "12345678", 8));
+    EXPECT_EQ(0u, op->VerifyPIN(1, "87654321", 8));
+    EXPECT_EQ((Bytes{6, 6, 0, 0x20}), UserPinStatus());
+}
+
+// The dialog's cancel (or the key's own refusal) during a PIN wait: the PIN
+// stays as it was, the old one still verifies.
+TEST_F(ButtonRetryTest, CancelledPinWaitLeavesThePinAsItWas) {
+    struct Row {
+        const char* name;
+        uint8_t ins;
+        uint32_t polls;
+        uint16_t outcome;
+        uint32_t result;
+        uint32_t queries;  // the cancel comes at the second query
+        bool cancelSent;
+    } rows[] = {
+        {"verify, cancelled", 0x18, 0xFFFFFFFF, 0x9000, 0x8010006Eu, 2, true},
+        {"change, cancelled", 0x16, 0xFFFFFFFF, 0x9000, 0x8010006Eu, 2, true},
+        {"change, refused by the key", 0x16, 2, 0xF322, 0x8000F322u, 1, false},
+    };
+    for (const Row& row : rows) {
+        std::fill(std::begin(calls), std::end(calls), 0u);
+        g_pauses = 0;
+        cbContext.status = 0;
+        cancelAfter = 2;
+        cancelWith = 0x8010006Eu;
+        HoldResponse(row.ins, row.polls, row.outcome);
+        const Bytes before = UserPinStatus();
+        Clear();
+        const uint32_t result = row.ins == 0x18 ? op->VerifyPIN(1, "12345678", 8, Callback, &cbContext)
+                                                : op->ChangePIN(1, "12345678", 8, "87654321", 8, Callback, &cbContext);
+        EXPECT_EQ(row.result, result) << row.name;
+        EXPECT_EQ(1u, calls[row.ins == 0x18 ? CB_VERIFY_PIN : CB_CHANGE_PIN]) << row.name;
+        EXPECT_EQ(row.queries, calls[CB_QUERY_CANCEL]) << row.name;
+        EXPECT_EQ(1u, g_pauses) << row.name;
+        EXPECT_EQ(3u, CountStep(row.ins, 1)) << row.name << ": the wrapper's try and two of the worker's";
+        EXPECT_EQ(row.cancelSent, CancelSent()) << row.name;
+        if (row.cancelSent) {
+            const std::vector<vk::RecordEntry> entries = Entries();
+            ASSERT_FALSE(entries.empty());
+            EXPECT_TRUE(entries.back().ins == 0x14 && entries.back().p2 == 1) << row.name << ": the cancel comes last";
+        }
+        ASSERT_EQ(0u, control.RequireButton(keyId, row.ins, 0, 0));
+        EXPECT_EQ(before, UserPinStatus()) << row.name;
+    }
+    EXPECT_EQ(0x800063C5u, op->VerifyPIN(1, "87654321", 8)) << "the new PIN was never set";
+    EXPECT_EQ(0u, op->VerifyPIN(1, "12345678", 8));
 }
 
 }  // namespace

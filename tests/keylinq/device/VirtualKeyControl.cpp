@@ -116,8 +116,14 @@ uint32_t VirtualKeyControl::UnplugAtCommand(uint32_t id, uint32_t k) {
     return Call(vk::Writer().u8(vk::CTL_UNPLUG_AT).u32(id).u32(k).take());
 }
 
-uint32_t VirtualKeyControl::RequireButton(uint32_t id, uint8_t ins, uint32_t polls, uint16_t outcome) {
-    return Call(vk::Writer().u8(vk::CTL_BUTTON_REQUIRE).u32(id).u8(ins).u32(polls).u16(outcome).take());
+uint32_t VirtualKeyControl::RequireButton(uint32_t id, uint8_t ins, uint32_t polls, uint16_t outcome, uint16_t p1) {
+    vk::Writer w;
+    w.u8(vk::CTL_BUTTON_REQUIRE).u32(id).u8(ins).u32(polls).u16(outcome);
+    if (p1 != vk::BUTTON_ANY_P1) {
+        if (p1 > 0xFF) return vk::ERR_INVALID_PARAMETER;
+        w.u8(uint8_t(p1));
+    }
+    return Call(w.take());
 }
 uint32_t VirtualKeyControl::PressButton(uint32_t id) { return Call(vk::Writer().u8(vk::CTL_BUTTON_PRESS).u32(id).take()); }
 uint32_t VirtualKeyControl::ButtonState(uint32_t id, bool* waiting, uint32_t* tries, uint32_t* minGapMs) {

@@ -49,8 +49,11 @@ public:
     // Commands with that INS wait for the button (the multi-step signatures:
     // their last step): `polls` tries get F321 (0xFFFFFFFF: until a press),
     // the next one `outcome` (0x9000 carries it out, 0xF322 / 0xF323 refuse
-    // it); outcome 0 drops the rule.
-    uint32_t RequireButton(uint32_t id, uint8_t ins, uint32_t polls, uint16_t outcome = 0x9000);
+    // it); outcome 0 drops the rule. A p1 of 0 to 255 holds only that step
+    // of the INS (1: the response of a PIN exchange), whose other steps then
+    // pass and keep the wait.
+    uint32_t RequireButton(uint32_t id, uint8_t ins, uint32_t polls, uint16_t outcome = 0x9000,
+                           uint16_t p1 = vk::BUTTON_ANY_P1);
     uint32_t PressButton(uint32_t id);
     // The tries of the current or last wait and the shortest time between
     // two of them in ms (0xFFFFFFFF: fewer than two).
