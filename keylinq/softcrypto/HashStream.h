@@ -36,6 +36,14 @@ inline void FeedBlocks(uint8_t* block, uint32_t& num, const uint8_t* data, size_
     }
 }
 
+// Adds len bytes to a message length kept in bits as two 32-bit halves.
+inline void AddBitCount(uint32_t& Nl, uint32_t& Nh, uint32_t len) {
+    const uint32_t low = Nl + (len << 3);
+    if (low < Nl) ++Nh;
+    Nh += len >> 29;
+    Nl = low;
+}
+
 // Appends 0x80 and zeros, then the L-byte length field at the block's end,
 // compressing an extra block when the length does not fit behind the data.
 template <uint32_t B, uint32_t L, typename Compress>

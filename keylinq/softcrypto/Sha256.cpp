@@ -95,10 +95,7 @@ int SHA256Init(SHA256_STATE** ppState) {
 
 int SHA256Update(SHA256_STATE* s, const uint8_t* pData, uint32_t len) {
     if (len == 0) return ALG_OPENSSL_OK;
-    const uint32_t low = s->Nl + (len << 3);
-    if (low < s->Nl) ++s->Nh;
-    s->Nh += len >> 29;
-    s->Nl = low;
+    AddBitCount(s->Nl, s->Nh, len);
     FeedBlocks<64>(s->data, s->num, pData, len, [s](const uint8_t* p, size_t n) { Compress(s->h, p, n); });
     return ALG_OPENSSL_OK;
 }
