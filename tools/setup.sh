@@ -3,6 +3,7 @@
 # Safe to run again: every step checks whether its result is already there.
 #
 #   DEPS_CACHE   where third-party builds are kept (default ~/.cache/certaide-keylinq-deps)
+#   CERTAIDE_X86 auto | emulate | none: how 32-bit programs run (tools/x86-host.sh)
 #
 # Prints the cache folder on its last line of output ("DEPS_CACHE=...").
 set -euo pipefail
@@ -60,6 +61,12 @@ if [ "${#need_install[@]}" -gt 0 ]; then
   log "installing: ${need_install[*]}"
   apt-get install -y -q --no-install-recommends "${need_install[@]}" >&2
 fi
+
+# The 32-bit Wine loader: native, or emulated where the kernel cannot run
+# i386 programs (see tools/x86-host.sh; CERTAIDE_X86 switches it).
+# shellcheck source=tools/x86-host.sh
+. "$here/x86-host.sh"
+x86_host_prepare
 
 mkdir -p "$DEPS_CACHE/src"
 

@@ -1,12 +1,18 @@
 #!/bin/sh
-# Creates a Wine prefix once (several callers may race: one makes it under a lock).
+# Creates a Wine prefix once with the given loader (several callers may race:
+# one makes it under a lock). usage: prepare-prefix.sh PREFIX LOADER
+# A 32-bit tree's prefix is made by the 32-bit loader (it then holds
+# syswow64); one made by the 64-bit loader alone serves 64-bit programs only.
 set -e
 prefix=$1
+loader=${2:-/usr/lib/wine/wine}
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
 if [ ! -f "$prefix/system.reg" ]; then
-  WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+  WINEPREFIX="$prefix" WINELOADER="$loader" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    "$loader" wineboot.exe -i >/dev/null 2>&1
   # The server writes the registry files when it ends.
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+  [ -f "$prefix/system.reg" ] || { echo "prepare-prefix: $loader could not make $prefix" >&2; exit 1; }
 fi

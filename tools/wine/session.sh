@@ -1,10 +1,13 @@
 # Sourced: starts a private Xvfb display and keeps the wineserver of each
 # given prefix warm for a test run; wine_session_stop ends exactly those.
+# Each prefix is a build tree's own (BUILD/<arch>/wineprefix): it is made and
+# started through that tree's wine-run, so with that architecture's loader.
+# Set the EXIT trap before calling wine_session_start: a start that fails
+# half-way must not leave its Xvfb or wineserver running.
 wine_session_prefixes=()
 wine_session_xvfb=
 
 wine_session_start() {
-  local here; here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
   # Windows need a display before the wineserver starts: a private one.
   local fifo; fifo=$(mktemp -u); mkfifo "$fifo"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
@@ -12,18 +15,20 @@ wine_session_start() {
   local num; read -r num <"$fifo"; rm -f "$fifo"
   export DISPLAY=":$num"
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  local p
+  local p run
   for p in "$@"; do
     mkdir -p "$(dirname "$p")"
     p="$(cd "$(dirname "$p")" && pwd)/$(basename "$p")"   # Wine wants absolute prefixes
-    "$here/prepare-prefix.sh" "$p"
+    run="$(dirname "$p")/wine-run"
+    [ -x "$run" ] || { echo "wine session: no $run (configure that tree first)" >&2; return 1; }
+    "$run" --prepare
+    wine_session_prefixes+=("$p")
     WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true   # a server from before may lack the display
     WINEPREFIX="$p" wineserver -p
     # Start the prefix's services now, detached from our output: started by
     # the first test, they would inherit its output pipe and CTest would wait
     # for them to close it.
-    WINEPREFIX="$p" wine wineboot >/dev/null 2>&1 </dev/null
-    wine_session_prefixes+=("$p")
+    "$run" wineboot.exe >/dev/null 2>&1 </dev/null
   done
 }
 
