@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "HostPaths.h"
-#include "Misc.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -47,23 +47,11 @@ BOOL CALLBACK FindBoxOfProcess(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
-std::vector<BYTE> ReadAll(const std::wstring& path) {
-    BYTE* data = nullptr;
-    DWORD size = 0;
-    if (ReadFileSimple(&size, path.c_str(), &data) != S_OK) return {};
-    std::vector<BYTE> out(data, data + size);
-    delete[] data;
-    return out;
-}
 
 TEST(MiniDump, CrashLeavesDumpAndMessage) {
     // Run a copy of the child from a scratch folder: its Dump folder goes there.
-    std::wstring guid;
-    ASSERT_EQ(CreateGUIDString(guid), S_OK);
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring dir = std::wstring(temp) + L"crash" + guid;
-    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    const std::wstring dir = NewScratchFolder(L"crash");
+    ASSERT_FALSE(dir.empty());
     const std::wstring child = dir + L"\\crash_child.exe";
     const std::wstring source = Widen(HostEnvPath("CRASH_CHILD"));
     ASSERT_TRUE(CopyFileW(source.c_str(), child.c_str(), FALSE)) << "CRASH_CHILD";
@@ -104,7 +92,7 @@ TEST(MiniDump, CrashLeavesDumpAndMessage) {
     EXPECT_EQ(name[8], L'_');
     EXPECT_EQ(name.substr(15), L".dmp");
 
-    const std::vector<BYTE> dump = ReadAll(dumpPath);
+    const std::vector<BYTE> dump = ReadAllBytes(dumpPath);
     ASSERT_GE(dump.size(), sizeof(MINIDUMP_HEADER));
     const auto* header = reinterpret_cast<const MINIDUMP_HEADER*>(dump.data());
     EXPECT_EQ(header->Signature, 0x504D444Du);  // "MDMP"

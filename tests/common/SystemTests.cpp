@@ -10,6 +10,7 @@
 #include "FileKeeper.h"
 #include "Misc.h"
 #include "Registry.h"
+#include "TestFiles.h"
 #include "System.h"
 #include "UsualInterface.h"
 
@@ -127,12 +128,8 @@ TEST(PathTests, LocalEnvironmentAndSlashes) {
 class LongPathTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::wstring guid;
-        ASSERT_EQ(CreateGUIDString(guid), S_OK);
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        m_dir = std::wstring(temp) + L"Long Folder Name " + guid.substr(1, 8);
-        ASSERT_TRUE(CreateDirectoryW(m_dir.c_str(), nullptr));
+        m_dir = NewScratchFolder(L"Long Folder Name ");
+        ASSERT_FALSE(m_dir.empty());
     }
     void TearDown() override {
         for (auto it = m_cleanup.rbegin(); it != m_cleanup.rend(); ++it) {

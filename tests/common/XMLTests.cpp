@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "HostPaths.h"
-#include "Misc.h"
+#include "TestFiles.h"
 #include "XMLCertChain.h"
 #include "XMLParse.h"
 
@@ -55,14 +55,7 @@ HRESULT Load(const std::string& text, IXMLDOMDocument** doc) {
     return LoadXMLDom(reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size()), doc);
 }
 
-std::vector<BYTE> ReadAll(const std::string& path) {
-    BYTE* data = nullptr;
-    DWORD size = 0;
-    if (ReadFileSimple(&size, Widen(path).c_str(), &data) != S_OK) return {};
-    std::vector<BYTE> out(data, data + size);
-    delete[] data;
-    return out;
-}
+std::vector<BYTE> ReadAll(const std::string& path) { return ReadAllBytes(Widen(path)); }
 
 // The callers keep COM initialised on their thread for the documents' life.
 class XmlTest : public ::testing::Test {
