@@ -10,6 +10,7 @@
 
 #include "HostPaths.h"
 #include "TestFiles.h"
+#include "WindowCapture.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ TEST(MiniDump, CrashLeavesDumpAndMessage) {
     const std::wstring prefix = L"The Program Crashed.\r\nDump File Path: ";
     ASSERT_EQ(box.text.compare(0, prefix.size(), prefix), 0) << std::string(box.text.begin(), box.text.end());
     const std::wstring dumpPath = box.text.substr(prefix.size());
+    EXPECT_FALSE(SaveWindowCapture(box.hwnd, L"crash-handler-message").empty());
     PostMessageW(box.hwnd, WM_COMMAND, IDOK, 0);
     ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
     DWORD exitCode = 0;
