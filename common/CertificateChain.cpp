@@ -65,8 +65,9 @@ HRESULT ImportP7bToMemoryStore(const BYTE* pbyP7bData, DWORD dwP7bDataSize, HCER
     HCERTSTORE hCertStore = nullptr;
 
     CHECK_GOTO(pbyP7bData == NULL || dwP7bDataSize == 0 || phStore == NULL, L"Check Parameter", E_INVALIDARG);
-    hCertStore = CertOpenStore(CERT_STORE_PROV_PKCS7, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                               CERT_STORE_READONLY_FLAG, &blob);
+    // Writable in memory (nothing is ever written back): the trust check
+    // adds the user's and the signature's certificates to this store.
+    hCertStore = CertOpenStore(CERT_STORE_PROV_PKCS7, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, &blob);
     CHECK_GOTO(hCertStore == NULL, L"CertOpenStore", HResultFromLastError());
     *phStore = hCertStore;
     TRACE_STEP(L"CertOpenStore");

@@ -6,7 +6,8 @@
 
 #include <string>
 
-// A read-only store over PKCS#7 certificate bytes (the embedded trust chain).
+// A memory store over PKCS#7 certificate bytes (the embedded trust chain);
+// certificates added later stay in memory.
 HRESULT ImportP7bToMemoryStore(const BYTE* pbyP7bData, DWORD dwP7bDataSize, HCERTSTORE* phStore);
 // Adds the current user's ROOT and CA certificates to the store; a null
 // handle is replaced by a new memory store first.

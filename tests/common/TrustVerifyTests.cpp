@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CertificateChain.h"
+#include "ImageVerifyAsn1.h"
 #include "HostPaths.h"
 #include "ResultCodes.h"
 #include "TestFiles.h"
@@ -132,6 +133,53 @@ TEST(TrustVerify, SignedSamples) {
                 << file;
         }
     }
+}
+
+// A signature whose certificate list also holds an element that is no
+// certificate: the own verifier (which looks only for the signer's
+// certificate) accepts it, CryptoAPI cannot read it, so no signer
+// certificate is found and no chain can be validated.
+TEST(TrustVerify, NoSignerCertificates) {
+    Bytes pe = ReadAllBytes(Sample("root-sha256.dll"));
+    ASSERT_FALSE(pe.empty());
+    auto get32 = [&](size_t at) { return *reinterpret_cast<const DWORD*>(&pe[at]); };
+    auto put32 = [&](size_t at, DWORD v) { *reinterpret_cast<DWORD*>(&pe[at]) = v; };
+    const size_t security = get32(0x3C) + 152;
+    const DWORD table = get32(security), length = get32(table);
+    // ContentInfo, [0], SignedData and certificates [0] each grow by the
+    // added element (their lengths are written in two bytes).
+    Asn1TreeNode* root = ParseAsn1Data(&pe[table + 8], length - 8);
+    ASSERT_NE(root, nullptr);
+    Asn1TreeNode* enclosing[] = {root, GetAsn1Node(root, "1"), GetAsn1Node(root, "1.0"), GetAsn1Node(root, "1.0.3:A0")};
+    const Bytes element = {0x04, 0x01, 0x00};
+    const size_t insertAt = static_cast<size_t>(enclosing[3]->Data - pe.data()) + enclosing[3]->Size;
+    for (Asn1TreeNode* n : enclosing) {
+        ASSERT_TRUE(n && n->Header[1] == 0x82);
+        const size_t at = static_cast<size_t>(n->Header - pe.data());
+        const DWORD size = n->Size + static_cast<DWORD>(element.size());
+        pe[at + 2] = static_cast<BYTE>(size >> 8);
+        pe[at + 3] = static_cast<BYTE>(size);
+    }
+    FreeAsn1Tree(root);
+    pe.insert(pe.begin() + static_cast<long>(insertAt), element.begin(), element.end());
+    const DWORD newLength = length + static_cast<DWORD>(element.size());
+    put32(table, newLength);
+    pe.resize(table + ((newLength + 7) & ~7u), 0);
+    put32(security + 4, static_cast<DWORD>(pe.size() - table));
+
+    const std::wstring dir = NewScratchFolder(L"trust");
+    ASSERT_FALSE(dir.empty());
+    const std::wstring file = dir + L"\\no-signer-certificates.dll";
+    ASSERT_EQ(WriteFileSimple(file.c_str(), pe.data(), static_cast<DWORD>(pe.size())), S_OK);
+    TrustStores stores;
+    const HRESULT hr = VerifySpecFileTrust(file.c_str(), stores.extra, stores.embedded);
+    if (LegacyRoad()) {
+        EXPECT_EQ(hr, RESULT_NO_SIGNER);
+    } else {
+        EXPECT_LT(hr, 0);
+    }
+    DeleteFileW(file.c_str());
+    RemoveDirectoryW(dir.c_str());
 }
 
 TEST(TrustVerify, StoresAndArguments) {
