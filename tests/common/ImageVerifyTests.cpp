@@ -15,6 +15,7 @@
 #include "ImageVerify.h"
 #include "Misc.h"
 #include "TestFiles.h"
+#include "TraceHelper.h"
 
 namespace {
 
@@ -271,6 +272,38 @@ TEST(Sha1, AgainstOpenSsl) {
         // Input after the result is refused.
         EXPECT_EQ(Sha1Input(&ctx, data.data(), 1), shaStateError);
     }
+}
+
+std::vector<std::wstring> g_traceLines;
+void RecordTrace(ULONG64, const TraceMessageArgs& message) {
+    if (message.text) g_traceLines.push_back(message.text);
+}
+
+TEST(ImageVerify, TraceDumpBufferRows) {
+    BYTE data[20];
+    for (int i = 0; i < 20; ++i) data[i] = static_cast<BYTE>(0x3E + i);  // ">?@A" .. "P"
+    data[19] = 0x07;
+    g_traceLines.clear();
+    SetTraceWriter(RecordTrace);
+    SetTraceControlState(true, 0x1234, 0xFF);
+    TraceDumpBuffer(data, 20);
+    SetTraceControlState(false, 0, 0);
+    TraceDumpBuffer(data, 20);  // tracing off: nothing
+    SetTraceWriter(nullptr);
+
+    ASSERT_EQ(g_traceLines.size(), 3u);
+    wchar_t prefix[64];
+    swprintf(prefix, 64, L"[%lu:%lu:U] ", GetCurrentProcessId(), GetCurrentThreadId());
+    wchar_t header[128];
+    swprintf(header, 128, L"%lsBuffer start: 0x%p (0x14)", prefix, static_cast<void*>(data));
+    EXPECT_EQ(g_traceLines[0], header);
+    // Each row: address, 16 hex bytes (three spaces for missing ones), the characters.
+    wchar_t address[32];
+    swprintf(address, 32, L"0x%p ", static_cast<void*>(data + 16));
+    const std::wstring last = std::wstring(prefix) + address + L"4e 4f 50 07 " + std::wstring(36, L' ') + L"NOP.";
+    EXPECT_EQ(g_traceLines[2], last);
+    EXPECT_NE(g_traceLines[1].find(L"3e 3f 40 41 42 43 44 45 46 47 48 49 4a 4b 4c 4d >?@ABCDEFGHIJKLM"),
+              std::wstring::npos);
 }
 
 }  // namespace
