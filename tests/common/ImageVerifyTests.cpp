@@ -87,6 +87,9 @@ TEST(ImageVerify, SignedSamples) {
         {"changed.dll", kBadData},
         {"forged.dll", kBadData},       // a block that only ends in the digest
         {"serial-twin.dll", kBadData},  // another issuer's certificate with the signer's serial first
+        {"sha384.dll", kBadData},       // neither SHA-1 nor SHA-256
+        {"blob.dll", S_OK},             // an unknown attribute whose value is no SEQUENCE is passed over
+        {"other-attribute.dll", kBadData},  // one whose value is a SEQUENCE is refused
     };
     for (const auto& c : cases) EXPECT_EQ(VerifyFileSignature(Sample(c.file).c_str()), c.hr) << c.file;
     EXPECT_EQ(VerifyFileSignature(Sample("missing.dll").c_str()), static_cast<HRESULT>(0x80070002));
