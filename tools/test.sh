@@ -15,6 +15,8 @@ bash "$root/tools/build.sh" "$build"
 . "$root/tools/wine/session.sh"
 wine_session_start "$build/x86/wineprefix" "$build/x64/wineprefix"
 trap wine_session_stop EXIT
+# Copies of the prefixes at 144 DPI, for the tests named *_144dpi.
+for tree in x86 x64; do "$root/tools/wine/prepare-dpi-prefix.sh" "$build/$tree/wineprefix" "$build/$tree/wineprefix-144dpi" 144; done
 
 status=0
 jobs=$(nproc)

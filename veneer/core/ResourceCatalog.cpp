@@ -99,20 +99,31 @@ CUIString CResourceCatalog::GetText(const wchar_t* id) {
 
 void CResourceCatalog::ReloadTexts(const wchar_t* id) {
     if (!id || !*id) return;
-    IQueryControlText* provider = GetTextProvider();
-    if (!provider) return;
-    const wchar_t* answer = provider->QueryControlText(id, nullptr);
-    CUIString fresh(answer);
-    CUISharedLock lock;
-    for (int i = 0; i < m_texts.GetSize(); ++i) {
-        const wchar_t* key = m_texts.GetKeyAt(i);
-        if (key && CompareTextNoCase(key, id) == 0) {
-            if (answer) *static_cast<CUIString*>(m_texts.Find(key)) = fresh;
-            return;
+    IQueryControlText* provider;
+    CUIString key(id);
+    bool cached = false;
+    {
+        CUISharedLock lock;
+        provider = m_provider;
+        for (int i = 0; i < m_texts.GetSize() && !cached; ++i) {
+            const wchar_t* existing = m_texts.GetKeyAt(i);
+            if (existing && CompareTextNoCase(existing, id) == 0) {
+                key = existing;
+                cached = true;
+            }
         }
     }
-    CUIString* stored = new (std::nothrow) CUIString(fresh);
-    if (stored && m_texts.Set(id, stored) == stored) delete stored;
+    if (!provider) return;
+    // The provider is asked outside the lock (it may be called from a worker
+    // thread while the UI thread reads texts).
+    const wchar_t* answer = provider->QueryControlText(key, nullptr);
+    if (cached && !answer) return;   // a null answer keeps the cached text
+    CUIString* fresh = new (std::nothrow) CUIString(answer);
+    if (!fresh) return;
+    CUISharedLock lock;
+    CUIString* old = static_cast<CUIString*>(m_texts.Set(key, fresh));
+    if (old == fresh) delete fresh;
+    else delete old;
 }
 
 void CResourceCatalog::ResetPaths() {

@@ -257,7 +257,10 @@ bool CSkinXml::ParseElement(wchar_t*& p, int parent) {
             wchar_t* out = p;
             ParseData(p, out, L'<');
             if (out < p) *out = L'\0';
-            if (*p == L'\0' && parent <= 1) return true;
+            if (*p == L'\0' && parent <= 1) {
+                *nameEnd = L'\0';
+                return true;
+            }
             if (*p != L'<') return Failed(L"Expected end-tag start", p);
             if (p[1] != L'/' && !ParseElement(p, n)) return false;
             if (p[0] == L'<' && p[1] == L'/') {
