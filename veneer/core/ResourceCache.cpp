@@ -157,11 +157,9 @@ FontEntry* CPaintManagerUI::GetFontEntry(int id) {
     if (id < 0) return GetDefaultFontEntry();
     wchar_t key[16];
     wsprintfW(key, L"%d", id);
+    CUISharedLock lock;   // shared entries are measured in place
     FontEntry* entry = static_cast<FontEntry*>(m_resources.fonts.Find(key));
-    if (!entry) {
-        CUISharedLock lock;
-        entry = static_cast<FontEntry*>(GetSharedResources().fonts.Find(key));
-    }
+    if (!entry) entry = static_cast<FontEntry*>(GetSharedResources().fonts.Find(key));
     if (!entry) return GetDefaultFontEntry();
     if (entry->metrics.tmHeight == 0) MeasureFont(entry);
     return entry;
@@ -184,12 +182,10 @@ FontEntry* FindFontEntry(CStringKeyMap& map, Match match) {
 FontEntry* CPaintManagerUI::GetFontEntryByHandle(HFONT font) {
     auto match = [font](const FontEntry& entry) { return entry.font == font; };
     FontEntry* entry = nullptr;
+    CUISharedLock lock;
     if (font) {
         entry = FindFontEntry(m_resources.fonts, match);
-        if (!entry) {
-            CUISharedLock lock;
-            entry = FindFontEntry(GetSharedResources().fonts, match);
-        }
+        if (!entry) entry = FindFontEntry(GetSharedResources().fonts, match);
     }
     if (!entry) return GetDefaultFontEntry();
     if (entry->metrics.tmHeight == 0) MeasureFont(entry);

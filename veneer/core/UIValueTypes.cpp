@@ -47,6 +47,7 @@ void CUIString::Assign(const wchar_t* text, int length) {
         // A text out of our own buffer: take a copy first, since the buffer
         // may be freed or moved below.
         CUIString copy(text, length);
+        if (copy.IsInline() && length >= kInlineChars) return;   // no memory for the copy
         Assign(copy.m_text, length);
         return;
     }
@@ -76,6 +77,7 @@ void CUIString::Append(const wchar_t* text) {
     if (!text || !*text) return;
     if (OwnsPointer(text)) {
         CUIString copy(text);
+        if (copy.IsInline() && wcslen(text) >= kInlineChars) return;
         Append(copy.m_text);
         return;
     }
