@@ -51,6 +51,7 @@ TEST(SkinXml, DocumentsGiveTheirTrees) {
         {L"<a>open text", L"a()[open text]"},
         {L"<a:b c_d=\"1\"/>", L"a:b(c_d=1)"},
         {L"<a x=\"line\r\nbreak\">t</a>", L"a(x=line\r\nbreak)[t]"},
+        {L"<a x=\"1\">\"q\"<b y = \"2\" z=\"&amp;\"/></a>", L"a(x=1)[\"q\"]{b(y=2,z=&)}"},
     };
     for (const Case& c : cases) {
         CSkinXml xml;

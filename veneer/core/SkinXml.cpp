@@ -54,7 +54,7 @@ void CSkinXmlNode::MapAttributes() {
     const wchar_t* end = text + element.text;
     while (p < end) {
         while (*p >= 1 && *p <= 32) ++p;
-        if (p >= end) break;
+        if (p >= end || *p == L'>') break;   // the end of the start tag
         const wchar_t* name = p;
         p += wcslen(p) + 1;
         while (*p >= 1 && *p <= 32) ++p;
@@ -205,7 +205,7 @@ int CSkinXml::AddElement(int parent, int previous, int namePosition) {
 
 bool CSkinXml::ParseRoot() {
     m_count = 0;
-    if (AddElement(0, -1, 0) < 0) return Failed(L"Out of memory", nullptr);   // placeholder record 0
+    if (AddElement(0, 0, 0) < 0) return Failed(L"Out of memory", nullptr);   // placeholder record 0
     m_count = 1;
     m_errorMessage[0] = L'\0';
     m_errorLocation[0] = L'\0';
