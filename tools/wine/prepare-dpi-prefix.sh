@@ -16,7 +16,7 @@ if [ ! -f "$prefix/.logpixels-$dpi" ]; then
   cp -a "$base" "$prefix"
   rm -f "$prefix"/.logpixels-*
   export WINEPREFIX="$prefix" WINELOADER="$loader" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  "$loader" reg.exe add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+  "$loader" reg.exe add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 9>&-
   # The server writes the registry files when it ends.
   wineserver -k >/dev/null 2>&1 || true
   grep -qi "\"LogPixels\"=dword:$(printf '%08x' "$dpi")" "$prefix/user.reg"
