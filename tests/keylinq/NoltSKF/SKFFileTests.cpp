@@ -161,6 +161,20 @@ TEST_F(SKFFiles, ContentsReadBackAsThePartsOfTheirDataFiles) {
     ASSERT_EQ(SAR_OK, Write("pelq", pelq));
     EXPECT_EQ(pelq, Read("pelq", &rc));
 
+    // A whole data file that begins with "PELQ" and a length that no
+    // content of several files can have (here one that wraps with the
+    // header's 8 bytes) is raw content too.
+    std::vector<BYTE> wrap = Pattern(24576, 9);
+    memcpy(wrap.data(), "PELQ\xFC\xFF\xFF\xFF", 8);
+    ASSERT_EQ(SAR_OK, Create("wrap", ULONG(wrap.size())));
+    ASSERT_EQ(SAR_OK, Write("wrap", wrap));
+    EXPECT_EQ(wrap, Read("wrap", &rc));
+    FILEATTRIBUTE wrapInfo;
+    char wrapName[] = "wrap";
+    ASSERT_EQ(SAR_OK, k.SKF_GetFileInfo(key.app, wrapName, &wrapInfo));
+    EXPECT_EQ(24576u, wrapInfo.FileSize);
+    ASSERT_EQ(SAR_OK, Delete("wrap"));
+
     // Offset and size are not looked at; a buffer one byte short is refused
     // with the whole length.
     char name[] = "f100";

@@ -443,6 +443,42 @@ TEST_F(SKFObjects, OneKeysPinNeverReachesAnother) {
     EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(h));
 }
 
+TEST_F(SKFObjects, TwoKeysOnTwoThreadsKeepTheirOwnCachedPins) {
+    KeySession<LinkedSKF> first(k, control, AddFreshKey(control));
+    KeySession<LinkedSKF> second(k, control, AddFreshKey(control, 3));
+    ASSERT_EQ(SAR_OK, first.Open());
+    ASSERT_EQ(SAR_OK, second.Open());
+    // The second key's user PIN differs from the first's.
+    std::string oldPin = DEFAULT_USER_PIN, newPin = "Second22";
+    ULONG retry = 0;
+    ASSERT_EQ(SAR_OK, k.SKF_ChangePIN(second.app, kUserPin, &oldPin[0], &newPin[0], &retry));
+    ASSERT_EQ(SAR_OK, first.Verify(DEFAULT_USER_PIN));
+    ASSERT_EQ(SAR_OK, second.Verify("Second22"));
+    HCONTAINER h1 = ContainerWithKeys(first, "t1", {VM_KEY_SIGNATURE});
+    HCONTAINER h2 = ContainerWithKeys(second, "t2", {VM_KEY_SIGNATURE}, VM_ALG_RSA1024);
+    ASSERT_TRUE(h1 && h2);
+
+    // Both caches are replaced over and over at the same time.
+    auto verifyMany = [&](KeySession<LinkedSKF>* key, const char* pin) {
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(SAR_OK, key->Verify(pin));
+    };
+    std::thread a(verifyMany, &first, DEFAULT_USER_PIN);
+    std::thread b(verifyMany, &second, "Second22");
+    a.join();
+    b.join();
+
+    // Each key logs in silently with its own PIN.
+    for (auto* key : {&first, &second}) {
+        ASSERT_EQ(0u, control.LosePinVerification(key->KeyId()));
+        key->ClearRecord();
+        EXPECT_EQ(SAR_OK, Import(key == &first ? h1 : h2, TRUE, Certificate(64, 5)));
+        EXPECT_EQ(1u, key->CountIns(INS_VERIFY_PIN, 1));
+        EXPECT_EQ(6u, RemainingTries(*key));
+    }
+    EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(h1));
+    EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(h2));
+}
+
 // ---- certificates and the key selection
 
 TEST_F(SKFObjects, CertificateSelectionTable) {
