@@ -192,11 +192,12 @@ uint32_t CDialogObject::Confirm(uint32_t dwOperationCode, SKF_CALLBACK_CONTEXT* 
     task.pCallbackContext = pstCallbackContext;
     task.pMiddlewareContext = pMiddlewareContext;
     hr = ShowConfirmWindow(&task);
-    if (hr != 0) {
-        // Nobody will repeat the command: the key must stop waiting.
+    // A window that could not be shown, or one that ended without starting
+    // its worker: nobody repeats the command, and the key must stop waiting.
+    if (hr != 0 || task.result.load() == MW_E_NOT_CARRIED_OUT) {
         CDialogObject* object = pstCallbackContext->SKFObject;
         if (object) CNoltOperator::CancelPressButton(object->GetDeviceContext());
-        CHECK_GOTO(true, L"COperationConfirmDlg::DoModal", hr);
+        CHECK_GOTO(hr != 0, L"COperationConfirmDlg::DoModal", hr);
     }
     hr = task.result.load();
     CHECK_GOTO(hr != 0, L"COperationConfirmDlg::Result", hr);

@@ -241,6 +241,7 @@ TEST_F(SKFObjects, CallbackCodeTable) {
     // Codes 2 to 4 show their texts; a window that returns without its
     // worker having run leaves the task's failure, never success.
     context.SKFObject = ApplicationFromHandle(key.app);
+    RemainingTries(key);  // a session key, as the command that made the key wait had
     const struct {
         uint32_t code;
         const wchar_t* text;
@@ -251,8 +252,14 @@ TEST_F(SKFObjects, CallbackCodeTable) {
     };
     for (const auto& row : rows) {
         MIDDLEWARE_CONTEXT middleware;
+        key.ClearRecord();
         EXPECT_EQ(MW_E_NOT_CARRIED_OUT, CDialogObject::SKFOperationCallback(row.code, &context, &middleware));
         EXPECT_EQ(std::wstring(row.text), FakeWindows::lastText) << row.code;
+        // Nobody repeated the command: the key was told to stop waiting.
+        const std::vector<vk::RecordEntry> record = key.Record();
+        ASSERT_FALSE(record.empty());
+        EXPECT_EQ(INS_PIN_STATUS, record.back().ins);
+        EXPECT_EQ(0x01, record.back().p2);
     }
     EXPECT_EQ(3, FakeWindows::confirmCalls.load());
 }
