@@ -294,7 +294,15 @@ TEST_F(SKFObjects, ChangePinUnderTheButtonWithTheWorkerAndTheWindow) {
     }
     ASSERT_EQ(0u, control.RequireButton(key.KeyId(), INS_CHANGE_PIN, 0, 0));
     EXPECT_EQ(SAR_PIN_INCORRECT, key.Verify(DEFAULT_USER_PIN));
+
+    // A verification that the key holds for its button: confirmed, then cached.
+    ASSERT_EQ(0u, control.RequireButton(key.KeyId(), INS_VERIFY_PIN, 0xFFFFFFFF, 0x9000, 1));
+    FakeWindows::mode = ConfirmMode::Press;
+    ClearPinCache();
     EXPECT_EQ(SAR_OK, key.Verify("Pressed1"));
+    EXPECT_EQ(std::wstring(L"PIN码输入错误次数过多，确认继续尝试请轻触Quib设备按键"), FakeWindows::lastText);
+    EXPECT_TRUE(PinCache::Has(ApplicationFromHandle(key.app)->PinCacheName()));
+    ASSERT_EQ(0u, control.RequireButton(key.KeyId(), INS_VERIFY_PIN, 0, 0));
 }
 
 TEST_F(SKFObjects, WithoutAWindowTheConfirmationFailsAndTheKeyStopsWaiting) {
