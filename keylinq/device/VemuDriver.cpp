@@ -33,7 +33,7 @@ WORD HexWordFromText(const wchar_t* text) {
 uint32_t CVemuDriver::OpenDevice(const char* devicePath, HANDLE* handle) {
     TRACE_NAME(L"CVemuDriver::OpenDevice");
     uint32_t hr = 0;
-    *handle = HidPlatform::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    *handle = DevicePlatform::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     CHECK_GOTO(*handle == INVALID_HANDLE_VALUE, L"CreateFileA", VEMU_E_OPEN_FAILED);
 exit:
@@ -44,11 +44,11 @@ uint32_t CVemuDriver::EnumDeviceInfo(HDEVINFO list, const GUID* interfaceClass, 
                                     char (&path)[VEMU_PATH_CHARS], SP_DEVINFO_DATA* devInfo) {
     SP_DEVICE_INTERFACE_DATA interfaceData = {};
     interfaceData.cbSize = sizeof interfaceData;
-    if (!HidPlatform::SetupDiEnumDeviceInterfaces(list, nullptr, interfaceClass, index, &interfaceData))
+    if (!DevicePlatform::SetupDiEnumDeviceInterfaces(list, nullptr, interfaceClass, index, &interfaceData))
         return uint32_t(GetLastError());
 
     DWORD required = 0;
-    if (!HidPlatform::SetupDiGetDeviceInterfaceDetailA(list, &interfaceData, nullptr, 0, &required, nullptr)) {
+    if (!DevicePlatform::SetupDiGetDeviceInterfaceDetailA(list, &interfaceData, nullptr, 0, &required, nullptr)) {
         DWORD error = GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER) return uint32_t(error);
     }
@@ -62,7 +62,7 @@ uint32_t CVemuDriver::EnumDeviceInfo(HDEVINFO list, const GUID* interfaceClass, 
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
     devInfo->cbSize = sizeof(SP_DEVINFO_DATA);
-    if (!HidPlatform::SetupDiGetDeviceInterfaceDetailA(list, &interfaceData, detail, required, nullptr, devInfo))
+    if (!DevicePlatform::SetupDiGetDeviceInterfaceDetailA(list, &interfaceData, detail, required, nullptr, devInfo))
         return uint32_t(GetLastError());
     // A path that would not fit is not cut into another device's name: the
     // interface is skipped.
@@ -83,7 +83,7 @@ uint32_t CVemuDriver::EnumDeviceName(const GUID* interfaceClass, WORD vendorId, 
     WORD pidMask = productId == 0xF000 ? 0xF000 : 0xFFFF;
 
     CHECK_GOTO(!size || (!list && *size), L"CHECK list", VEMU_E_INVALID_ARG);
-    devices = HidPlatform::SetupDiGetClassDevsW(interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    devices = DevicePlatform::SetupDiGetClassDevsW(interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     CHECK_GOTO(devices == INVALID_HANDLE_VALUE, L"SetupDiGetClassDevsW", VEMU_E_NO_DEVICE);
     room = *size;
     for (DWORD index = 0; room != 0 && used < room; ++index) {
@@ -95,10 +95,10 @@ uint32_t CVemuDriver::EnumDeviceName(const GUID* interfaceClass, WORD vendorId, 
 
         DEVINST instance = devInfo.DevInst;
         if (m_driverType == VEMU_DRIVER_MASS_STORAGE &&
-            HidPlatform::CM_Get_Parent(&instance, devInfo.DevInst, 0) != CR_SUCCESS)
+            DevicePlatform::CM_Get_Parent(&instance, devInfo.DevInst, 0) != CR_SUCCESS)
             continue;
         wchar_t instanceId[VEMU_PATH_CHARS] = {};
-        if (HidPlatform::CM_Get_Device_IDW(instance, instanceId, VEMU_PATH_CHARS, 0) != CR_SUCCESS) continue;
+        if (DevicePlatform::CM_Get_Device_IDW(instance, instanceId, VEMU_PATH_CHARS, 0) != CR_SUCCESS) continue;
         instanceId[VEMU_PATH_CHARS - 1] = L'\0';
         if (wcslen(instanceId) < PID_OFFSET + 4) continue;
         WORD vid = HexWordFromText(instanceId + VID_OFFSET);
@@ -116,12 +116,12 @@ uint32_t CVemuDriver::EnumDeviceName(const GUID* interfaceClass, WORD vendorId, 
     }
     *size = used;
 exit:
-    if (devices != INVALID_HANDLE_VALUE) HidPlatform::SetupDiDestroyDeviceInfoList(devices);
+    if (devices != INVALID_HANDLE_VALUE) DevicePlatform::SetupDiDestroyDeviceInfoList(devices);
     return hr;
 }
 
 uint32_t CVemuDriver::CloseFileHandle() {
-    if (m_hDevice != nullptr && m_hDevice != INVALID_HANDLE_VALUE) HidPlatform::CloseHandle(m_hDevice);
+    if (m_hDevice != nullptr && m_hDevice != INVALID_HANDLE_VALUE) DevicePlatform::CloseHandle(m_hDevice);
     m_hDevice = INVALID_HANDLE_VALUE;
     return 0;
 }

@@ -2,7 +2,7 @@
 // What the file-handle transports share: opening a device path, listing the
 // device interfaces of a class through SetupAPI and matching their USB
 // vendor and product ids.
-#include "HidPlatform.h"
+#include "DevicePlatform.h"
 #include "VemuComm.h"
 
 // Room for one device path (ANSI), terminator included.

@@ -1,8 +1,8 @@
 #pragma once
-// The platform calls of the HID transport and the device listing. Release
+// The platform calls of the key transports and the device listing. Release
 // builds bind them to SetupAPI, the configuration manager, the HID library
-// and the kernel (HidPlatformNative.cpp); Keylinq's test builds bind them to
-// the virtual key (HidPlatformVirtual.cpp). Each has the contract of the
+// and the kernel (DevicePlatformNative.cpp); Keylinq's test builds bind them to
+// the virtual key (DevicePlatformVirtual.cpp). Each has the contract of the
 // Windows function of the same name.
 #include <windows.h>
 #include <setupapi.h>
@@ -12,7 +12,7 @@ extern "C" {
 }
 #include <hidpi.h>
 
-namespace HidPlatform {
+namespace DevicePlatform {
 
 HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags);
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO list, PSP_DEVINFO_DATA devInfo, const GUID* classGuid, DWORD index,
@@ -36,4 +36,4 @@ BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);
 BOOLEAN HidD_SetFeature(HANDLE device, PVOID report, ULONG length);
 BOOLEAN HidD_GetFeature(HANDLE device, PVOID report, ULONG length);
 
-}  // namespace HidPlatform
+}  // namespace DevicePlatform

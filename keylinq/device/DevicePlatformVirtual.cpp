@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "HidPlatform.h"
+#include "DevicePlatform.h"
 #include "VirtualKeyLink.h"
 #include "protocol/VkProtocol.h"
 
-namespace HidPlatform {
+namespace DevicePlatform {
 namespace {
 
 using VirtualKeyLink::Connect;
@@ -322,4 +322,4 @@ BOOLEAN HidD_GetFeature(HANDLE device, PVOID report, ULONG length) {
     return TRUE;
 }
 
-}  // namespace HidPlatform
+}  // namespace DevicePlatform

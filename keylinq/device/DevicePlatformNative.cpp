@@ -1,7 +1,7 @@
 // Release binding of the HID platform calls: the system's own functions.
-#include "HidPlatform.h"
+#include "DevicePlatform.h"
 
-namespace HidPlatform {
+namespace DevicePlatform {
 
 HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags) {
     return ::SetupDiGetClassDevsW(classGuid, enumerator, parent, flags);
@@ -37,4 +37,4 @@ BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) { return 
 BOOLEAN HidD_SetFeature(HANDLE device, PVOID report, ULONG length) { return ::HidD_SetFeature(device, report, length); }
 BOOLEAN HidD_GetFeature(HANDLE device, PVOID report, ULONG length) { return ::HidD_GetFeature(device, report, length); }
 
-}  // namespace HidPlatform
+}  // namespace DevicePlatform
