@@ -93,16 +93,8 @@ uint32_t CVemuDriver::EnumDeviceName(const GUID* interfaceClass, WORD vendorId, 
         if (result == uint32_t(ERROR_NO_MORE_ITEMS)) break;
         if (result != 0) continue;
 
-        DEVINST instance = devInfo.DevInst;
-        if (m_driverType == VEMU_DRIVER_MASS_STORAGE &&
-            DevicePlatform::CM_Get_Parent(&instance, devInfo.DevInst, 0) != CR_SUCCESS)
-            continue;
-        wchar_t instanceId[VEMU_PATH_CHARS] = {};
-        if (DevicePlatform::CM_Get_Device_IDW(instance, instanceId, VEMU_PATH_CHARS, 0) != CR_SUCCESS) continue;
-        instanceId[VEMU_PATH_CHARS - 1] = L'\0';
-        if (wcslen(instanceId) < PID_OFFSET + 4) continue;
-        WORD vid = HexWordFromText(instanceId + VID_OFFSET);
-        WORD pid = HexWordFromText(instanceId + PID_OFFSET);
+        WORD vid = 0, pid = 0;
+        if (!InstanceUsbIds(devInfo.DevInst, &vid, &pid)) continue;
         if (vid != vendorId || (pid & pidMask) != productId) continue;
 
         DWORD length = DWORD(strlen(path)) + 1;
@@ -118,6 +110,38 @@ uint32_t CVemuDriver::EnumDeviceName(const GUID* interfaceClass, WORD vendorId, 
 exit:
     if (devices != INVALID_HANDLE_VALUE) DevicePlatform::SetupDiDestroyDeviceInfoList(devices);
     return hr;
+}
+
+HMODULE CVemuDriver::LoadSystemLibrary(const wchar_t* name, const char* const* functions, size_t count,
+                                       FARPROC* addresses, uint32_t* result) {
+    TRACE_NAME(L"CVemuDriver::LoadSystemLibrary");
+    uint32_t hr = 0;
+    HMODULE module = DevicePlatform::LoadLibraryExW(name, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    CHECK_GOTO(!module, L"LoadLibraryExW", VEMU_E_NO_LIBRARY);
+    for (size_t i = 0; i < count; ++i) {
+        addresses[i] = DevicePlatform::GetProcAddress(module, functions[i]);
+        if (!addresses[i]) {
+            DevicePlatform::FreeLibrary(module);
+            module = nullptr;
+            for (size_t j = 0; j < count; ++j) addresses[j] = nullptr;
+            CHECK_GOTO(true, L"GetProcAddress", VEMU_E_PROC_MISSING);
+        }
+    }
+exit:
+    if (result) *result = hr;
+    return module;
+}
+
+bool CVemuDriver::InstanceUsbIds(DEVINST instance, WORD* vendorId, WORD* productId) const {
+    if (m_driverType == VEMU_DRIVER_MASS_STORAGE && DevicePlatform::CM_Get_Parent(&instance, instance, 0) != CR_SUCCESS)
+        return false;
+    wchar_t instanceId[VEMU_PATH_CHARS] = {};
+    if (DevicePlatform::CM_Get_Device_IDW(instance, instanceId, VEMU_PATH_CHARS, 0) != CR_SUCCESS) return false;
+    instanceId[VEMU_PATH_CHARS - 1] = L'\0';
+    if (wcslen(instanceId) < PID_OFFSET + 4) return false;
+    *vendorId = HexWordFromText(instanceId + VID_OFFSET);
+    *productId = HexWordFromText(instanceId + PID_OFFSET);
+    return true;
 }
 
 uint32_t CVemuDriver::CloseFileHandle() {
