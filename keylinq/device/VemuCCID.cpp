@@ -175,17 +175,10 @@ uint32_t CVemuCCID::VEmuEnumDevice(WORD /*vendorId*/, WORD productId, char* list
             // usable ATR) is not the key's: it is skipped.
             if (VEmuGetDeviceID(ansi, &vid, &pid) != 0) continue;
             if (pid != productId && productId != 0xF000) continue;
-            DWORD length = DWORD(strlen(ansi)) + 1;
-            if (used + length + 1 > room) break;  // the name and the closing NUL must fit
-            std::memcpy(list + used, ansi, length);
-            used += length;
+            if (!AppendPath(list, room, used, ansi)) break;
         }
     }
-    if (used) {
-        list[used] = '\0';
-        ++used;
-    }
-    *size = used;
+    CloseList(list, used, size);
 exit:
     // The reader list and the context go on every path; their failures are reported.
     if (readers) {

@@ -97,19 +97,25 @@ uint32_t CVemuDriver::EnumDeviceName(const GUID* interfaceClass, WORD vendorId, 
         if (!InstanceUsbIds(devInfo.DevInst, &vid, &pid)) continue;
         if (vid != vendorId || (pid & pidMask) != productId) continue;
 
-        DWORD length = DWORD(strlen(path)) + 1;
-        if (used + length + 1 > room) break;  // the path and the closing NUL must fit
-        std::memcpy(list + used, path, length);
-        used += length;
+        if (!AppendPath(list, room, used, path)) break;
     }
-    if (used) {
-        list[used] = '\0';
-        ++used;
-    }
-    *size = used;
+    CloseList(list, used, size);
 exit:
     if (devices != INVALID_HANDLE_VALUE) DevicePlatform::SetupDiDestroyDeviceInfoList(devices);
     return hr;
+}
+
+bool CVemuDriver::AppendPath(char* list, DWORD room, DWORD& used, const char* path) {
+    DWORD length = DWORD(strlen(path)) + 1;
+    if (used + length + 1 > room) return false;
+    std::memcpy(list + used, path, length);
+    used += length;
+    return true;
+}
+
+void CVemuDriver::CloseList(char* list, DWORD used, DWORD* size) {
+    if (used) list[used++] = '\0';
+    *size = used;
 }
 
 HMODULE CVemuDriver::LoadSystemLibrary(const wchar_t* name, const char* const* functions, size_t count,

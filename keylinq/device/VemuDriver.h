@@ -31,6 +31,11 @@ public:
     uint32_t EnumDeviceName(const GUID* interfaceClass, WORD vendorId, WORD productId, char* list, DWORD* size);
 
 protected:
+    // Appends a path and its NUL to a device path list of `room` bytes when
+    // it and the list's closing NUL fit; false when they do not.
+    static bool AppendPath(char* list, DWORD room, DWORD& used, const char* path);
+    // Writes the closing NUL of a list that has paths, and its size (0 for none).
+    static void CloseList(char* list, DWORD used, DWORD* size);
     // Loads a system library (LOAD_WITH_ALTERED_SEARCH_PATH) and resolves the
     // functions in order into `addresses`. Null when the library is missing,
     // or when a function is (the library is then unloaded again and

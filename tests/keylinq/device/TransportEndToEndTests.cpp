@@ -97,6 +97,19 @@ protected:
         EXPECT_EQ(0, memcmp(state.sessionKey, context->GetDeviceHandle()->m_abySessionKey, 16));
     }
 
+    // A new SM2 key pair in a new container; its public key X || Y to `pub`.
+    std::unique_ptr<CAsymKeyObject> Generate(const char* container, uint8_t keySpec, Bytes* pub) {
+        CAsymKeyObject* generated = nullptr;
+        EXPECT_EQ(0u, op->CreateContainer(container));
+        EXPECT_EQ(0u, op->GenerateKeyPair(container, keySpec, VM_ALG_SM2, &generated));
+        uint8_t alg = 0;
+        uint32_t size = 96;
+        Bytes exported(96);
+        EXPECT_EQ(0u, op->ExportPublicKey(container, keySpec, &alg, exported.data(), &size));
+        pub->assign(exported.begin(), exported.begin() + 64);
+        return std::unique_ptr<CAsymKeyObject>(generated);
+    }
+
     std::vector<uint32_t> Sent() {
         std::vector<uint32_t> sent;
         for (const vk::RecordEntry& e : Record(keyId)) sent.push_back(uint32_t(e.cla) << 16 | e.ins << 8 | e.p1);
@@ -130,20 +143,14 @@ TEST_F(TransportSessionTest, EveryTransportCarriesTheSameSession) {
         // container, and a signature OpenSSL verifies.
         ASSERT_EQ(0u, op->VerifyPIN(1, "12345678", 8));
         ExpectSessionShared();
-        ASSERT_EQ(0u, op->CreateContainer("C1"));
-        CAsymKeyObject* generated = nullptr;
-        ASSERT_EQ(0u, op->GenerateKeyPair("C1", 2, VM_ALG_SM2, &generated));
-        std::unique_ptr<CAsymKeyObject> key(generated);
-        uint8_t alg = 0;
-        uint32_t size = 96;
-        Bytes exported(96);
-        ASSERT_EQ(0u, op->ExportPublicKey("C1", 2, &alg, exported.data(), &size));
-        const Bytes pub(exported.begin(), exported.begin() + 64);
+        Bytes pub;
+        std::unique_ptr<CAsymKeyObject> key = Generate("C1", 2, &pub);
+        ASSERT_TRUE(key);
         uint8_t z[32] = {};
         ASSERT_EQ(0u, op->GetZValue("C1", z));
         const Bytes message = {'r', 'e', 'n', 'e', 'w', ' ', 'o', 'v', 'e', 'r', ' ', uint8_t(row.name[0])};
-        Bytes zm(z, z + 32);
-        zm.insert(zm.end(), message.begin(), message.end());
+        Bytes zm = message;
+        zm.insert(zm.begin(), z, z + 32);
         const Bytes e = RefSm3(zm);
         Bytes signature(64);
         uint32_t len = 64;
@@ -187,17 +194,12 @@ TEST_F(TransportSessionTest, FramesLongerThanTheHidReportCrossTheOtherTransports
         }
 
         ASSERT_EQ(0u, op->VerifyPIN(1, "12345678", 8));
-        ASSERT_EQ(0u, op->CreateContainer("C2"));
-        CAsymKeyObject* generated = nullptr;
-        ASSERT_EQ(0u, op->GenerateKeyPair("C2", 1, VM_ALG_SM2, &generated));
-        std::unique_ptr<CAsymKeyObject> key(generated);
-        uint8_t alg = 0;
-        uint32_t size = 96;
-        Bytes exported(96);
-        ASSERT_EQ(0u, op->ExportPublicKey("C2", 1, &alg, exported.data(), &size));
+        Bytes pub;
+        std::unique_ptr<CAsymKeyObject> key = Generate("C2", 1, &pub);
+        ASSERT_TRUE(key);
         Bytes message(203);
         for (size_t i = 0; i < message.size(); ++i) message[i] = uint8_t(i + 1);
-        const Bytes cipher = RefSm2Encrypt(Bytes(exported.begin(), exported.begin() + 64), message);
+        const Bytes cipher = RefSm2Encrypt(pub, message);
         ASSERT_EQ(300u, cipher.size());
         Bytes plain(message.size());
         uint32_t plainLen = uint32_t(plain.size());
