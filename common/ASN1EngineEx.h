@@ -41,6 +41,17 @@ HRESULT ASN1Encode(BYTE** ppbyEncodedData, DWORD* pdwEncodedLength, BYTE byTag, 
 HRESULT ASN1Encode(BYTE** ppbyEncodedData, DWORD* pdwEncodedLength, BYTE byTag, const BYTE* pbyContent,
                    DWORD dwContentLength);
 
+// ASN1Encode of the content appended to out: the callers that nest
+// elements build them in vectors. Codes as ASN1Encode's.
+HRESULT ASN1EncodeAppend(std::vector<BYTE>& out, BYTE byTag, const BYTE* pbyContent, DWORD dwContentLength);
+inline HRESULT ASN1EncodeAppend(std::vector<BYTE>& out, BYTE byTag, const std::vector<BYTE>& content) {
+    return ASN1EncodeAppend(out, byTag, content.empty() ? nullptr : content.data(), DWORD(content.size()));
+}
+
+// A copy of the bytes in a new buffer (array new) for a caller that frees
+// it with array delete; E_OUTOFMEMORY when it cannot be allocated.
+HRESULT CopyToNewBuffer(const std::vector<BYTE>& data, BYTE** ppbyOut, DWORD* pdwOutLength);
+
 // Nesting deeper than this many levels (the root is level 1) is refused.
 constexpr int ASN1_MAX_NESTING = 127;
 
