@@ -34,27 +34,12 @@ void Append(std::vector<BYTE>& out, const BYTE* data, DWORD length) {
     if (length) out.insert(out.end(), data, data + length);
 }
 
-// EncodeObject into a vector.
 HRESULT EncodeObjectTo(std::vector<BYTE>& out, LPCSTR structType, const void* info) {
-    BYTE* encoded = nullptr;
-    DWORD size = 0;
-    const HRESULT hr = EncodeObject(&size, structType, info, &encoded);
-    if (hr == S_OK) {
-        out.assign(encoded, encoded + size);
-        delete[] encoded;
-    }
-    return hr;
+    return CollectBuffer(out, [&](BYTE** p, DWORD* n) { return EncodeObject(n, structType, info, p); });
 }
 
 HRESULT EncodeObjectIDTo(std::vector<BYTE>& out, LPCSTR oid) {
-    BYTE* encoded = nullptr;
-    DWORD size = 0;
-    const HRESULT hr = EncodeObjectID(&size, oid, &encoded);
-    if (hr == S_OK) {
-        out.assign(encoded, encoded + size);
-        delete[] encoded;
-    }
-    return hr;
+    return CollectBuffer(out, [&](BYTE** p, DWORD* n) { return EncodeObjectID(n, oid, p); });
 }
 
 }  // namespace
@@ -276,12 +261,8 @@ HRESULT EncapsulatePKCS7(PCCERT_CONTEXT pstCertContext, LPCSTR pszDigestOID, LPC
         signer.EncryptedHash.cbData = dwSignedDataSize;
         signer.EncryptedHash.pbData = const_cast<BYTE*>(pSignedData);
         if (gmtMode) {
-            BYTE* encoded = nullptr;
-            DWORD size = 0;
-            hr = SM2EncodeSignerInfo(&size, &signer, &encoded);
+            hr = CollectBuffer(signerInfo, [&](BYTE** p, DWORD* n) { return SM2EncodeSignerInfo(n, &signer, p); });
             CHECK_GOTO(hr != S_OK, L"SM2EncodeSignerInfo", hr);
-            signerInfo.assign(encoded, encoded + size);
-            delete[] encoded;
         } else {
             hr = EncodeObjectTo(signerInfo, PKCS7_SIGNER_INFO, &signer);
             CHECK_GOTO(hr != S_OK, L"EncodeObject(SignerInfo)", hr);
