@@ -38,7 +38,7 @@ keyUsage=DER:03:01:00
 subjectKeyIdentifier=none
 authorityKeyIdentifier=none
 CNF
-printf '[req]\ndistinguished_name=dn\n[dn]\n' > req.cnf
+printf '[req]\ndistinguished_name=dn\nstring_mask=default\n[dn]\n' > req.cnf
 sm2="-sm3 -sigopt distid:1234567812345678"
 newkey() {
   if [ "$2" = sm2 ]; then
