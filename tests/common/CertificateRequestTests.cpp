@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "PkcsTestSupport.h"
+#include "TraceHelper.h"
 
 namespace {
 
@@ -74,6 +75,24 @@ TEST(ComposeSubject, FailureTable) {
     ASSERT_EQ(pairs.size(), 2u);
     EXPECT_EQ(pairs[0], Pair("2.5.4.10", L"x"));
     EXPECT_EQ(pairs[1], Pair("2.5.4.3", L"y"));
+}
+
+std::vector<std::wstring> g_lines;
+void Record(ULONG64, const TraceMessageArgs& m) { g_lines.push_back(m.text ? m.text : L""); }
+
+TEST(GetObjectID, UnknownKeywordNoticeUnderTheDiagnosticFlag) {
+    for (ULONG flags : {0x01u, 0x0Eu}) {
+        g_lines.clear();
+        SetTraceWriter(Record);
+        SetTraceControlState(true, 1, flags);
+        EXPECT_EQ(GetObjectID(L"Nick Name"), "");
+        SetTraceControlState(false, 0, 0);
+        SetTraceWriter(nullptr);
+        size_t notices = 0;
+        for (const std::wstring& line : g_lines)
+            if (line.find(L"[CertificateRequest(") == 0 && line.find(L"NickName") != std::wstring::npos) ++notices;
+        EXPECT_EQ(notices, flags == 0x01u ? 1u : 0u) << flags;
+    }
 }
 
 TEST(ComposeAnyString, ValueTypesAndCharacterSets) {

@@ -40,5 +40,12 @@ if [ -f "$out/request-standard.der" ]; then
   step "PKCS#10 request, own attribute form"
   "$check" request own "$out/request-own.der" "$out/request-tempkey.bin"
   openssl asn1parse -inform DER -in "$out/request-own.der" > /dev/null
+  # A request changed in its subject no longer verifies.
+  cp "$out/request-own.der" "$tmp/changed.der"
+  printf 'Y' | dd of="$tmp/changed.der" bs=1 seek=20 conv=notrunc 2>/dev/null
+  if "$check" request own "$tmp/changed.der" "$out/request-tempkey.bin" 2>/dev/null; then
+    echo "FAIL: a changed request verifies"; exit 1
+  fi
+  echo "changed request refused"
 fi
 echo "all checks passed"
