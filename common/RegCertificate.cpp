@@ -116,6 +116,7 @@ HRESULT GetCertSubject(wchar_t** lppwSubject, PCCERT_CONTEXT pstCertContext, DWO
     TRACE_SCOPE(L"GetCertSubject");
     HRESULT hr = S_OK;
     CHECK_GOTO(pstCertContext == NULL || lppwSubject == NULL, L"Check Parameter", E_INVALIDARG);
+    *lppwSubject = nullptr;
     hr = NameText(&pstCertContext->pCertInfo->Subject, dwStrType | kNameFlags, lppwSubject, pdwSubjectLen);
     CHECK_GOTO(hr != S_OK, L"NameText(Subject)", hr);
 exit:
@@ -141,6 +142,7 @@ HRESULT GetCertIssuer(PCCERT_CONTEXT pstCertContext, wchar_t** lppwIssuer) {
     TRACE_SCOPE(L"GetCertIssuer");
     HRESULT hr = S_OK;
     CHECK_GOTO(pstCertContext == NULL || lppwIssuer == NULL, L"Check Parameter", E_INVALIDARG);
+    *lppwIssuer = nullptr;
     hr = NameText(&pstCertContext->pCertInfo->Issuer, CERT_X500_NAME_STR | kNameFlags, lppwIssuer, nullptr);
     CHECK_GOTO(hr != S_OK, L"NameText(Issuer)", hr);
 exit:
@@ -169,6 +171,7 @@ HRESULT GetCertSerialNumber(PCCERT_CONTEXT pstCertContext, BYTE** lppbySerialNum
     const CRYPT_INTEGER_BLOB* serial = nullptr;
     BYTE* copy = nullptr;
     CHECK_GOTO(pstCertContext == NULL || lppbySerialNumber == NULL, L"Check Parameter", E_INVALIDARG);
+    *lppbySerialNumber = nullptr;
     serial = &pstCertContext->pCertInfo->SerialNumber;
     copy = new (std::nothrow) BYTE[serial->cbData ? serial->cbData : 1]();
     CHECK_GOTO(!copy, L"New buffer", E_OUTOFMEMORY);
@@ -204,6 +207,7 @@ HRESULT GetCertSubjectKeyID(PCCERT_CONTEXT pstCertContext, BYTE** lppbySubjectKe
     const CRYPT_DATA_BLOB* id = nullptr;
     BYTE* copy = nullptr;
     CHECK_GOTO(pstCertContext == NULL || lppbySubjectKeyID == NULL, L"Check Parameter", E_INVALIDARG);
+    *lppbySubjectKeyID = nullptr;
     hr = DecodeExtension(pstCertContext, szOID_SUBJECT_KEY_IDENTIFIER, RESULT_NO_SUBJECT_KEY_ID, &decoded);
     CHECK_GOTO(hr != S_OK, L"DecodeExtension", hr);
     id = reinterpret_cast<const CRYPT_DATA_BLOB*>(decoded);

@@ -30,6 +30,7 @@ struct CertFilter {
 HRESULT GetSystemCSPName(std::vector<std::wstring>& vtrCSPNames);
 void RemoveAllCertificates(CertContextSet& certSet);
 
+// Readers: the out buffer (array new, the caller's to free) is null after a failure.
 HRESULT GetCertSubject(wchar_t** lppwSubject, PCCERT_CONTEXT pstCertContext, DWORD* pdwSubjectLen,
                        DWORD dwStrType);
 HRESULT GetCertSubjectCN(PCCERT_CONTEXT pstCertContext, std::wstring& wstrSubjectCN);

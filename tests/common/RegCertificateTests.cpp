@@ -103,8 +103,8 @@ TEST(CertificateFields, AgainstOpenSsl) {
             EXPECT_EQ(usage, X509_get_key_usage(x.get()) & 0xFF);
         }
 
-        BYTE* id = nullptr;
         DWORD idLen = 0;
+        BYTE* id = reinterpret_cast<BYTE*>(&idLen);  // a reader nulls its out buffer on failure
         const ASN1_OCTET_STRING* ski = X509_get0_subject_key_id(x.get());
         const HRESULT idResult = GetCertSubjectKeyID(cert.get(), &id, &idLen);
         if (ski) {
@@ -112,6 +112,7 @@ TEST(CertificateFields, AgainstOpenSsl) {
             EXPECT_EQ(Bytes(id, id + idLen), Bytes(ski->data, ski->data + ski->length));
         } else {
             EXPECT_EQ(idResult, RESULT_NO_SUBJECT_KEY_ID);
+            EXPECT_EQ(id, nullptr);
         }
         delete[] id;
     }
