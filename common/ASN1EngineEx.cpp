@@ -256,6 +256,31 @@ HRESULT ASN1Encode(BYTE** ppbyEncodedData, DWORD* pdwEncodedLength, BYTE byTag, 
     return Encode(ppbyEncodedData, pdwEncodedLength, byTag, pbyContent, dwContentLength);
 }
 
+HRESULT ASN1EncodeAppend(std::vector<BYTE>& out, BYTE byTag, const BYTE* pbyContent, DWORD dwContentLength) {
+    BYTE* encoded = nullptr;
+    DWORD length = 0;
+    const HRESULT hr = Encode(&encoded, &length, byTag, pbyContent, dwContentLength);
+    if (hr != S_OK) return hr;
+    try {
+        out.insert(out.end(), encoded, encoded + length);
+    } catch (const std::bad_alloc&) {
+        delete[] encoded;
+        return E_OUTOFMEMORY;
+    }
+    delete[] encoded;
+    return S_OK;
+}
+
+HRESULT CopyToNewBuffer(const std::vector<BYTE>& data, BYTE** ppbyOut, DWORD* pdwOutLength) {
+    if (!ppbyOut || !pdwOutLength) return E_INVALIDARG;
+    BYTE* copy = new (std::nothrow) BYTE[data.empty() ? 1 : data.size()];
+    if (!copy) return E_OUTOFMEMORY;
+    if (!data.empty()) memcpy(copy, data.data(), data.size());
+    *ppbyOut = copy;
+    *pdwOutLength = DWORD(data.size());
+    return S_OK;
+}
+
 int DecodeASN1Children(ASN1Node* pNode, int* pnLevel) {
     if (!pNode || !pnLevel) return -1;
     if (++*pnLevel > ASN1_MAX_NESTING) {

@@ -6,6 +6,7 @@
 // types: an element is constructed or primitive by its identifier alone.
 #include <windows.h>
 
+#include <new>
 #include <vector>
 
 // One decoded element. The source buffer is not owned and must stay alive
@@ -40,6 +41,35 @@ HRESULT ASN1Encode(BYTE** ppbyEncodedData, DWORD* pdwEncodedLength, BYTE byTag, 
                    int nContentLength);
 HRESULT ASN1Encode(BYTE** ppbyEncodedData, DWORD* pdwEncodedLength, BYTE byTag, const BYTE* pbyContent,
                    DWORD dwContentLength);
+
+// ASN1Encode of the content appended to out: the callers that nest
+// elements build them in vectors. Codes as ASN1Encode's.
+HRESULT ASN1EncodeAppend(std::vector<BYTE>& out, BYTE byTag, const BYTE* pbyContent, DWORD dwContentLength);
+inline HRESULT ASN1EncodeAppend(std::vector<BYTE>& out, BYTE byTag, const std::vector<BYTE>& content) {
+    return ASN1EncodeAppend(out, byTag, content.empty() ? nullptr : content.data(), DWORD(content.size()));
+}
+
+// A copy of the bytes in a new buffer (array new) for a caller that frees
+// it with array delete; E_OUTOFMEMORY when it cannot be allocated.
+HRESULT CopyToNewBuffer(const std::vector<BYTE>& data, BYTE** ppbyOut, DWORD* pdwOutLength);
+
+// Runs a producer of a new buffer, called as produce(BYTE**, DWORD*), and
+// moves the bytes it made into out. Returns the producer's code.
+template <typename Producer>
+HRESULT CollectBuffer(std::vector<BYTE>& out, Producer&& produce) {
+    BYTE* buffer = nullptr;
+    DWORD length = 0;
+    HRESULT hr = produce(&buffer, &length);
+    if (hr == S_OK) {
+        try {
+            out.assign(buffer, buffer + length);
+        } catch (const std::bad_alloc&) {
+            hr = E_OUTOFMEMORY;
+        }
+    }
+    delete[] buffer;
+    return hr;
+}
 
 // Nesting deeper than this many levels (the root is level 1) is refused.
 constexpr int ASN1_MAX_NESTING = 127;
