@@ -2,8 +2,8 @@
 #include "CertificateChain.h"
 
 #include <cstring>
-#include <vector>
 
+#include "RegCertificate.h"
 #include "TraceHelper.h"
 
 #define TRACE_MODULE L"CertificateChain"
@@ -193,11 +193,10 @@ BOOL IsRootCertificate(PCCERT_CONTEXT pstCertContext) {
 }
 
 std::wstring GetCertSubjectDN(PCCERT_CONTEXT pstCertContext) {
-    if (!pstCertContext || !pstCertContext->pCertInfo) return std::wstring();
-    CERT_NAME_BLOB* subject = &pstCertContext->pCertInfo->Subject;
-    const DWORD n = CertNameToStrW(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR, nullptr, 0);
-    if (n == 0) return std::wstring();
-    std::vector<wchar_t> text(n);
-    CertNameToStrW(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR, text.data(), n);
-    return std::wstring(text.data());
+    wchar_t* lpwSubject = nullptr;
+    std::wstring subject;
+    if (GetCertSubject(&lpwSubject, pstCertContext, nullptr, CERT_X500_NAME_STR) == S_OK && lpwSubject)
+        subject = lpwSubject;
+    delete[] lpwSubject;
+    return subject;
 }

@@ -6,7 +6,7 @@
 // PKCS#9 countersignatures; never validity, usage or trust of certificates.
 #include <windows.h>
 
-#include "CertContextSet.h"
+#include "RegCertificate.h"
 #include "ImageVerifyAsn1.h"
 
 // Largest file verified (32 MiB); its size's high part must be 0.

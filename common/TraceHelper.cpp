@@ -62,6 +62,14 @@ void TraceFailureLine(const wchar_t* module, int lineNumber, const wchar_t* func
     LogFailure(code, line);
 }
 
+void TraceDiagnosticLine(const wchar_t* module, int lineNumber, const wchar_t* function, const wchar_t* step,
+                         const wchar_t* reason) {
+    if (!TraceIsEnabled(TRACE_FLAG_DIAGNOSTIC)) return;
+    wchar_t line[TRACE_LINE_CHARS];
+    FormatFailureLine(line, module, lineNumber, function, step, reason);
+    WriteTraceMessage(TRACE_FLAG_DIAGNOSTIC, {TraceMessageKind::StepOrFailure, line, nullptr, 0});
+}
+
 void LogFailure(HRESULT code, const wchar_t* line) {
     // The sign of the code alone picks the flag.
     if (code < 0)

@@ -32,6 +32,11 @@ void TraceFailureLine(const wchar_t* module, int line, const wchar_t* function,
 // Writes a formatted line: negative codes under the failure flag, any
 // other code under the step flag.
 void LogFailure(HRESULT code, const wchar_t* line);
+// Certaide's internal diagnostics (the DER decoder's failures, the request
+// composer's notices) under their own flag, formatted as a failure line.
+constexpr ULONG TRACE_FLAG_DIAGNOSTIC = 0x01;
+void TraceDiagnosticLine(const wchar_t* module, int line, const wchar_t* function, const wchar_t* step,
+                         const wchar_t* reason);
 // Value traces (lengths, flags, paths) under the step flag.
 void TraceValue(const wchar_t* text, DWORD value);
 void TraceValueString(const wchar_t* text, const wchar_t* value);

@@ -6,7 +6,7 @@
 #include <wincrypt.h>
 #include <mscat.h>
 
-#include "CertContextSet.h"
+#include "RegCertificate.h"
 
 // 0 when the file's signature verifies and its signer's chain is complete,
 // correctly signed and ends in one of the embedded roots or a root the

@@ -20,6 +20,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64
   libz-mingw-w64-dev libstb-dev googletest ccache ninja-build cmake g++ make perl
   libssl-dev openssl dpkg-dev xz-utils bzip2 xxd xvfb xauth wine wine64 wine32:i386
+  zip fonts-dejavu-core
 )
 
 need_install=()
@@ -167,6 +168,22 @@ build_minizip() {
 }
 mz_x86=$(build_minizip x86 i686-w64-mingw32-)
 mz_x64=$(build_minizip x64 x86_64-w64-mingw32-)
+
+# ---------------------------------------------------------------- test skin font
+# The UI tests register a font from the skin that the Wine prefix does not
+# have: one TTF taken out of Debian's package, never installed on the host.
+skin_font="$DEPS_CACHE/fonts/LiberationMono-Regular.ttf"
+if [ ! -f "$skin_font" ]; then
+  log "extracting the test skin's font"
+  font_tmp=$(mktemp -d)
+  (cd "$font_tmp" && apt-get download -q fonts-liberation2 >/dev/null 2>&1) \
+    || { apt-get update -q >&2 && (cd "$font_tmp" && apt-get download -q fonts-liberation2 >/dev/null); }
+  dpkg-deb -x "$font_tmp"/fonts-liberation2_*.deb "$font_tmp/root"
+  mkdir -p "$DEPS_CACHE/fonts"
+  cp "$font_tmp/root/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf" "$skin_font"
+  rm -rf "$font_tmp"
+fi
+# ---------------------------------------------------------------- end of test skin font
 
 cat > "$DEPS_CACHE/deps-x86.cmake" <<EOF
 set(OPENSSL_PREFIX "$ossl_x86" CACHE PATH "")

@@ -32,6 +32,13 @@ trap finish EXIT
 prefixes=("$build/x64/wineprefix")
 [ "$X86_MODE" = none ] || prefixes=("$build/x86/wineprefix" "${prefixes[@]}")
 wine_session_start "${prefixes[@]}"
+# The copies of those prefixes at another DPI (tests named *_<dpi>dpi),
+# made once through their own wine-run.
+for p in "${prefixes[@]}"; do
+  for run in "$(dirname "$p")"/wine-run-*dpi; do
+    if [ -x "$run" ]; then "$run" --prepare; fi
+  done
+done
 
 jobs=$(nproc)
 logs=$(mktemp -d)

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "ApplicationObject.h"
 #include "DeviceContext.h"
 #include "DeviceInfo.h"
 #include "DeviceManager.h"
@@ -28,6 +29,8 @@ constexpr size_t kRecAlgHashCap = 208;
 constexpr size_t kRecDevAuthAlgId = 212;
 constexpr size_t kRecTotalSpace = 216;
 constexpr size_t kRecFreeSpace = 220;
+constexpr size_t kRecLifeStatus = 234;
+constexpr uint16_t kLifeStatusOperational = 0x7F00;
 
 ULONG HostWord(const uint8_t* record, size_t offset) {
     uint32_t value;
@@ -68,10 +71,8 @@ uint32_t CDeviceObject::ExtRSAPriKeyOperation(RSAPRIVATEKEYBLOB*, BYTE*, ULONG, 
 uint32_t CDeviceObject::ExtECCDecrypt(ECCPRIVATEKEYBLOB*, ECCCIPHERBLOB*, BYTE*, ULONG*) { return SKFNotSupported(); }
 uint32_t CDeviceObject::ExtECCSign(ECCPRIVATEKEYBLOB*, BYTE*, ULONG, BYTE*, BYTE*) { return SKFNotSupported(); }
 
-// Application management, device-level cryptography and key handles come
-// with their own families; until then they are not offered.
-uint32_t CDeviceObject::EnumApplication(LPSTR, ULONG*) { return SKFNotSupported(); }
-uint32_t CDeviceObject::OpenApplication(LPSTR, HAPPLICATION*) { return SKFNotSupported(); }
+// Device-level cryptography and key handles come with their own families;
+// until then they are not offered.
 uint32_t CDeviceObject::GenerateRandom(ULONG, BYTE*) { return SKFNotSupported(); }
 uint32_t CDeviceObject::SetSymmKey(BYTE*, ULONG, HANDLE*) { return SKFNotSupported(); }
 uint32_t CDeviceObject::ExtRSAPubKeyOperation(RSAPUBLICKEYBLOB*, BYTE*, ULONG, BYTE*, ULONG*) {
@@ -82,6 +83,69 @@ uint32_t CDeviceObject::ECCVerify(ECCPUBLICKEYBLOB*, BYTE*, ULONG, BYTE*, BYTE*)
 uint32_t CDeviceObject::ExtECCEncrypt(ECCPUBLICKEYBLOB*, BYTE*, ULONG, ECCCIPHERBLOB*) { return SKFNotSupported(); }
 uint32_t CDeviceObject::DigestInit(ULONG, ECCPUBLICKEYBLOB*, unsigned char*, ULONG, HANDLE*) {
     return SKFNotSupported();
+}
+
+uint32_t CDeviceObject::EnumApplication(LPSTR szAppName, ULONG* pulSize) {
+    TRACE_NAME(L"CDeviceObject::EnumApplication");
+    uint32_t hr = 0;
+    uint8_t record[DEVICE_INFO_RECORD_LEN] = {};
+    // The one application: its name, its NUL and the list's closing NUL.
+    static const char kList[] = SKF_APPLICATION_NAME "\0";
+    const ULONG nameSize = sizeof kList;
+    CHECK_GOTO(NULL == pulSize, L"CHECK pulSize", SAR_INVALIDPARAMERR);
+    hr = CDeviceOperator::GetDeviceInfo(record);
+    if (hr != 0) *pulSize = 0;
+    CHECK_GOTO(hr != 0, L"CDeviceOperator::GetDeviceInfo", hr);
+    uint16_t lifeStatus;
+    memcpy(&lifeStatus, record + kRecLifeStatus, sizeof lifeStatus);  // the operator gives host order
+    if (lifeStatus != kLifeStatusOperational) {
+        *pulSize = 0;
+        CHECK_GOTO(true, L"CHECK LifeStatus", SAR_APPLICATION_NOT_EXISTS);
+    }
+    if (NULL == szAppName) {
+        *pulSize = nameSize;
+        TRACE_STEP(L"CHECK pszAppNames");
+        goto exit;
+    }
+    if (*pulSize < nameSize) {
+        *pulSize = nameSize;
+        CHECK_GOTO(true, L"*pulSize < nameSize", SAR_BUFFER_TOO_SMALL);
+    }
+    memcpy(szAppName, kList, nameSize);
+    *pulSize = nameSize;
+exit:
+    return hr;
+}
+
+template <class Application>
+uint32_t CDeviceObject::OpenApplicationAs(LPSTR szAppName, HAPPLICATION* phApplication) {
+    TRACE_NAME(L"CDeviceObject::OpenApplication");
+    uint32_t hr = 0;
+    uint8_t record[DEVICE_INFO_RECORD_LEN] = {};
+    ULONG size = 0;
+    Application* application = nullptr;
+    CHECK_GOTO(NULL == m_pDeviceContext, L"CHECK m_pDeviceContext", SAR_INVALIDHANDLEERR);
+    CHECK_GOTO(NULL == szAppName || NULL == phApplication, L"CHECK szAppName", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(strcmp(szAppName, SKF_APPLICATION_NAME) != 0, L"strcmp(szAppName, APPLICATION_NAME)",
+               SAR_APPLICATION_NOT_EXISTS);
+    application = new (std::nothrow) Application(m_pDeviceContext);
+    CHECK_GOTO(NULL == application, L"new SKF_APPLICATION_OBJECT", SAR_MEMORYERR);
+    hr = application->CDeviceOperator::GetDeviceInfo(record);
+    if (hr == 0) hr = application->EnumContainer(nullptr, &size);
+    if (hr == 0) hr = application->EnumCosFile(nullptr, &size);
+    if (hr != 0) {
+        delete application;
+        CHECK_GOTO(true, L"Load application", hr);
+    }
+    application->SetName(szAppName);
+    *phApplication = HandleOfApplication(application);
+    TRACE_STEP(L"OpenApplication");
+exit:
+    return hr;
+}
+
+uint32_t CDeviceObject::OpenApplication(LPSTR szAppName, HAPPLICATION* phApplication) {
+    return OpenApplicationAs<CApplicationObject>(szAppName, phApplication);
 }
 
 uint32_t CDeviceObject::GetDeviceInfo(DEVINFO* pDevInfo) {
@@ -152,7 +216,9 @@ CDeviceZOPRA::CDeviceZOPRA(CDeviceContext* pDeviceContext) : CDeviceObject(pDevi
 
 CDeviceZOPRA::~CDeviceZOPRA() { CDeviceContext::TraceInfo(L"CDeviceZOPRA: Destructor"); }
 
-uint32_t CDeviceZOPRA::OpenApplication(LPSTR, HAPPLICATION*) { return SKFNotSupported(); }
+uint32_t CDeviceZOPRA::OpenApplication(LPSTR szAppName, HAPPLICATION* phApplication) {
+    return OpenApplicationAs<CApplicationZOPRA>(szAppName, phApplication);
+}
 
 // The device manager's hook for the edition's device object.
 CDeviceOperator* NewEditionDeviceObject(CDeviceContext* pContext) {

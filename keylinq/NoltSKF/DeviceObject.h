@@ -49,6 +49,11 @@ public:
     uint32_t Transmit(BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen) override;
 
     using CDeviceOperator::GetDeviceInfo;  // the 288-byte record
+
+protected:
+    // Opens "ZELK" as an application object of that class.
+    template <class Application>
+    uint32_t OpenApplicationAs(LPSTR szAppName, HAPPLICATION* phApplication);
 };
 
 // The class of every device handle of this edition.

@@ -1,4 +1,5 @@
-// The library's entry point: tracing, the module handle, the PIN cache.
+// The library's entry point: tracing, the module handle, the PIN cache
+// (emptied at load, wiped at unload).
 // The device managers are static objects, built before this runs and
 // destroyed after it.
 #include <windows.h>
@@ -6,7 +7,7 @@
 #include "PinCache.h"
 #include "TraceHelper.h"
 
-HMODULE g_hModule = nullptr;
+extern HMODULE g_hModule;  // the library's resources (strings, dialogs)
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD reason, LPVOID) {
     switch (reason) {
@@ -18,6 +19,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD reason, LPVOID) {
         break;
     case DLL_PROCESS_DETACH:
         TraceStepLine(L"DllMain", L"DLL_PROCESS_DETACH");
+        ClearPinCache();
         TraceUnregister();
         break;
     default:

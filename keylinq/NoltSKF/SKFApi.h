@@ -64,6 +64,8 @@ typedef HANDLE HCONTAINER;
 #define SAR_NO_ROOM                   0x0A000030u
 #define SAR_FILE_NOT_EXIST            0x0A000031u
 #define SAR_REACH_MAX_CONTAINER_COUNT 0x0A000032u
+// The container behind a handle was deleted (after the standard's codes).
+#define SAR_CONTAINER_NOT_EXISTS      0x0A000033u
 
 // Device events of SKF_WaitForDevEvent.
 #define SKF_DEV_EVENT_NONE    0u

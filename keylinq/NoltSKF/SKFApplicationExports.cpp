@@ -1,19 +1,18 @@
 // The PIN family (ordinals 14 to 18), application management (19 to 23)
-// and the file family (24 to 29). The application object comes with its
-// own family; until then no application handle is ever live, and the
-// checks below answer every call.
+// and the file family (24 to 29).
 #include <cstring>
 
+#include "ApplicationObject.h"
 #include "DeviceObject.h"
 #include "ExportFrame.h"
 
 namespace {
-constexpr size_t kMinPinSize = 6;   // MIN_PIN_SIZE
-constexpr size_t kMaxPinSize = 16;  // MAX_PIN_SIZE
+constexpr size_t kMinPinSize = MIN_PIN_SIZE;
+constexpr size_t kMaxPinSize = MAX_PIN_SIZE;
 constexpr size_t kMaxFileNameLen = 32;
 }  // namespace
 
-ULONG __stdcall SKF_ChangePIN(HAPPLICATION hApplication, ULONG, LPSTR szOldPin, LPSTR szNewPin,
+ULONG __stdcall SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szOldPin, LPSTR szNewPin,
                               ULONG* pulRetryCount) {
     CExportFrame frame(L"SKF_ChangePIN");
     SKF_REFUSE_IF(NULL == szOldPin, L"CHECK szOldPin", SAR_PIN_INVALID);
@@ -22,25 +21,31 @@ ULONG __stdcall SKF_ChangePIN(HAPPLICATION hApplication, ULONG, LPSTR szOldPin, 
     SKF_REFUSE_IF(strlen(szNewPin) > kMaxPinSize, L"CHECK szNewPin max length", SAR_PIN_LEN_RANGE);
     SKF_REQUIRE(pulRetryCount);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"ChangePIN", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    return frame.Call(L"ChangePIN",
+                      [&] { return pApplication->ChangePIN(ulPINType, szOldPin, szNewPin, pulRetryCount); });
 }
 
-ULONG __stdcall SKF_GetPINInfo(HAPPLICATION hApplication, ULONG, ULONG* pulMaxRetryCount, ULONG* pulRemainRetryCount,
+ULONG __stdcall SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG* pulMaxRetryCount, ULONG* pulRemainRetryCount,
                                BOOL* pbDefaultPin) {
     CExportFrame frame(L"SKF_GetPINInfo");
     SKF_REQUIRE(pulMaxRetryCount);
     SKF_REQUIRE(pulRemainRetryCount);
     SKF_REQUIRE(pbDefaultPin);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"GetPINStatus", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    return frame.Call(L"GetPINStatus", [&] {
+        return pApplication->GetPINStatus(ulPINType, pulMaxRetryCount, pulRemainRetryCount, pbDefaultPin);
+    });
 }
 
-ULONG __stdcall SKF_VerifyPIN(HAPPLICATION hApplication, ULONG, LPSTR szPIN, ULONG* pulRetryCount) {
+ULONG __stdcall SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szPIN, ULONG* pulRetryCount) {
     CExportFrame frame(L"SKF_VerifyPIN");
     SKF_REQUIRE(szPIN);
     SKF_REQUIRE(pulRetryCount);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"VerifyPIN", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    return frame.Call(L"VerifyPIN", [&] { return pApplication->VerifyPIN(ulPINType, szPIN, pulRetryCount); });
 }
 
 ULONG __stdcall SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUserPIN, ULONG* pulRetryCount) {
@@ -49,13 +54,17 @@ ULONG __stdcall SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPST
     SKF_REFUSE_IF(NULL == szNewUserPIN, L"CHECK szNewUserPIN", SAR_PIN_INVALID);
     SKF_REQUIRE(pulRetryCount);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"UnlockPIN", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    return frame.Call(L"UnlockPIN",
+                      [&] { return pApplication->UnlockPIN(szAdminPIN, szNewUserPIN, pulRetryCount); });
 }
 
 ULONG __stdcall SKF_ClearSecureState(HAPPLICATION hApplication) {
     CExportFrame frame(L"SKF_ClearSecureState");
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"ClearAuthCode", SKFNotSupported);
+    // The operator table's ClearAuthCode (the application's own override).
+    CDeviceOperator* pOperator = ApplicationFromHandle(hApplication);
+    return frame.Call(L"ClearAuthCode", [&] { return pOperator->ClearAuthCode(); });
 }
 
 ULONG __stdcall SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin, DWORD dwAdminPinRetryCount,
@@ -95,21 +104,37 @@ ULONG __stdcall SKF_OpenApplication(DEVHANDLE hDev, LPSTR szAppName, HAPPLICATIO
     SKF_REQUIRE(phApplication);
     SKF_REQUIRE_HANDLE(hDev, Device, L"CHECK_DEV_PCTX");
     ISKFDevice* pDevice = DeviceObjectFromHandle(hDev);
-    return frame.Call(L"OpenApplication", [&] { return pDevice->OpenApplication(szAppName, phApplication); });
+    HAPPLICATION hOpened = nullptr;
+    const ULONG rc =
+        frame.Call(L"OpenApplication", [&] { return pDevice->OpenApplication(szAppName, &hOpened); });
+    if (rc == SAR_OK) {
+        SKFHandles::Add(hOpened, SKFHandleKind::Application, frame.Context());
+        *phApplication = hOpened;
+    }
+    return rc;
 }
 
 ULONG __stdcall SKF_CloseApplication(HAPPLICATION hApplication) {
     CExportFrame frame(L"SKF_CloseApplication");
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Finish(SKFNotSupported(), L"CloseApplication", __LINE__);
+    // Out of the live set first: no other call reaches the object once it
+    // is being destroyed.
+    if (!SKFHandles::Remove(hApplication, SKFHandleKind::Application))
+        return frame.Refuse(SAR_INVALIDHANDLEERR, L"CHECK_APP_PCTX", L"!SKFHandles::Remove(hApplication)", __LINE__);
+    delete ApplicationFromHandle(hApplication);
+    return frame.Finish(SAR_OK, L"CloseApplication", __LINE__);
 }
 
-ULONG __stdcall SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG, ULONG, ULONG) {
+ULONG __stdcall SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize, ULONG ulReadRights,
+                               ULONG ulWriteRights) {
     CExportFrame frame(L"SKF_CreateFile");
     SKF_REQUIRE(szFileName);
     SKF_REFUSE_IF(strlen(szFileName) > kMaxFileNameLen, L"CHECK szFileName length", SAR_NAMELENERR);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"CreateCosFile", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    return frame.Call(L"CreateCosFile", [&] {
+        return pApplication->CreateCosFile(szFileName, ulFileSize, ulReadRights, ulWriteRights);
+    });
 }
 
 ULONG __stdcall SKF_DeleteFile(HAPPLICATION hApplication, LPSTR szFileName) {
@@ -117,14 +142,16 @@ ULONG __stdcall SKF_DeleteFile(HAPPLICATION hApplication, LPSTR szFileName) {
     SKF_REQUIRE(szFileName);
     SKF_REFUSE_IF(strlen(szFileName) > kMaxFileNameLen, L"CHECK szFileName length", SAR_NAMELENERR);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"DeleteCosFile", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    return frame.Call(L"DeleteCosFile", [&] { return pApplication->DeleteCosFile(szFileName); });
 }
 
-ULONG __stdcall SKF_EnumFiles(HAPPLICATION hApplication, LPSTR, ULONG* pulSize) {
+ULONG __stdcall SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG* pulSize) {
     CExportFrame frame(L"SKF_EnumFiles");
     SKF_REQUIRE(pulSize);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"EnumCosFile", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    return frame.Call(L"EnumCosFile", [&] { return pApplication->EnumCosFile(szFileList, pulSize); });
 }
 
 ULONG __stdcall SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FILEATTRIBUTE* pFileInfo) {
@@ -133,23 +160,29 @@ ULONG __stdcall SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FIL
     SKF_REFUSE_IF(strlen(szFileName) > kMaxFileNameLen, L"CHECK szFileName length", SAR_NAMELENERR);
     SKF_REQUIRE(pFileInfo);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"GetCosFileInfo", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    return frame.Call(L"GetCosFileInfo", [&] { return pApplication->GetCosFileInfo(szFileName, pFileInfo); });
 }
 
-ULONG __stdcall SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG, ULONG, BYTE*, ULONG* pulOutLen) {
+ULONG __stdcall SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize, BYTE* pbOutData,
+                             ULONG* pulOutLen) {
     CExportFrame frame(L"SKF_ReadFile");
     SKF_REQUIRE(szFileName);
     SKF_REFUSE_IF(strlen(szFileName) > kMaxFileNameLen, L"CHECK szFileName length", SAR_NAMELENERR);
     SKF_REQUIRE(pulOutLen);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"ReadCosFile", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    return frame.Call(L"ReadCosFile",
+                      [&] { return pApplication->ReadCosFile(szFileName, ulOffset, ulSize, pbOutData, pulOutLen); });
 }
 
-ULONG __stdcall SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG, BYTE* pbInData, ULONG) {
+ULONG __stdcall SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE* pbInData, ULONG ulSize) {
     CExportFrame frame(L"SKF_WriteFile");
     SKF_REQUIRE(szFileName);
     SKF_REFUSE_IF(strlen(szFileName) > kMaxFileNameLen, L"CHECK szFileName length", SAR_NAMELENERR);
     SKF_REQUIRE(pbInData);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"WriteCosFile", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    return frame.Call(L"WriteCosFile",
+                      [&] { return pApplication->WriteCosFile(szFileName, ulOffset, pbInData, ulSize); });
 }

@@ -1,10 +1,12 @@
 // The container family: container management (ordinals 30 to 37), key
 // pairs and signatures (40 to 42, 47 to 49, 59), session keys and key
 // agreement (44, 51, 56 to 58, 60) and the two decryption extensions (79,
-// 80). The container object comes with its own family; until then no
-// container handle is ever live, and the checks below answer every call.
+// 80). The key-pair, signature and session-key operations come with their
+// own families; until then the container answers them "not supported yet".
 #include <cstring>
 
+#include "ApplicationObject.h"
+#include "ContainerObject.h"
 #include "DeviceObject.h"
 #include "ExportFrame.h"
 
@@ -21,7 +23,15 @@ ULONG __stdcall SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainer
     SKF_REFUSE_IF(strlen(szContainerName) >= kContainerNameField, L"CHECK szContainerName length", SAR_NAMELENERR);
     SKF_REQUIRE(phContainer);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"CreateContainer", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    HCONTAINER hCreated = nullptr;
+    const ULONG rc =
+        frame.Call(L"CreateContainer", [&] { return pApplication->CreateContainer(szContainerName, &hCreated); });
+    if (rc == SAR_OK) {
+        SKFHandles::Add(hCreated, SKFHandleKind::Container, frame.Context());
+        *phContainer = hCreated;
+    }
+    return rc;
 }
 
 ULONG __stdcall SKF_DeleteContainer(HAPPLICATION hApplication, LPSTR szContainerName) {
@@ -29,7 +39,9 @@ ULONG __stdcall SKF_DeleteContainer(HAPPLICATION hApplication, LPSTR szContainer
     SKF_REQUIRE(szContainerName);
     SKF_REFUSE_IF(strlen(szContainerName) >= kContainerNameField, L"CHECK szContainerName length", SAR_NAMELENERR);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"DeleteContainer", SKFNotSupported);
+    // The operator table's DeleteContainer (the application's own override).
+    CDeviceOperator* pOperator = ApplicationFromHandle(hApplication);
+    return frame.Call(L"DeleteContainer", [&] { return pOperator->DeleteContainer(szContainerName); });
 }
 
 ULONG __stdcall SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer) {
@@ -38,41 +50,59 @@ ULONG __stdcall SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerNa
     SKF_REFUSE_IF(strlen(szContainerName) >= kContainerNameField, L"CHECK szContainerName length", SAR_NAMELENERR);
     SKF_REQUIRE(phContainer);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"OpenContainer", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    HCONTAINER hOpened = nullptr;
+    const ULONG rc =
+        frame.Call(L"OpenContainer", [&] { return pApplication->OpenContainer(szContainerName, &hOpened); });
+    if (rc == SAR_OK) {
+        SKFHandles::Add(hOpened, SKFHandleKind::Container, frame.Context());
+        *phContainer = hOpened;
+    }
+    return rc;
 }
 
 ULONG __stdcall SKF_CloseContainer(HCONTAINER hContainer) {
     CExportFrame frame(L"SKF_CloseContainer");
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Finish(SKFNotSupported(), L"CloseContainer", __LINE__);
+    // No device mutex and no device work: out of the live set, then destroyed.
+    if (!SKFHandles::Remove(hContainer, SKFHandleKind::Container))
+        return frame.Refuse(SAR_INVALIDHANDLEERR, L"CHECK_CNTR_PCTX", L"!SKFHandles::Remove(hContainer)", __LINE__);
+    delete ContainerFromHandle(hContainer);
+    return frame.Finish(SAR_OK, L"CloseContainer", __LINE__);
 }
 
-ULONG __stdcall SKF_EnumContainer(HAPPLICATION hApplication, LPSTR, ULONG* pulSize) {
+ULONG __stdcall SKF_EnumContainer(HAPPLICATION hApplication, LPSTR szContainerName, ULONG* pulSize) {
     CExportFrame frame(L"SKF_EnumContainer");
     SKF_REQUIRE(pulSize);
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    return frame.Call(L"EnumContainer", SKFNotSupported);
+    IApplication* pApplication = ApplicationFromHandle(hApplication);
+    return frame.Call(L"EnumContainer", [&] { return pApplication->EnumContainer(szContainerName, pulSize); });
 }
 
 ULONG __stdcall SKF_GetContainerType(HCONTAINER hContainer, ULONG* pulContainerType) {
     CExportFrame frame(L"SKF_GetContainerType");
     SKF_REQUIRE(pulContainerType);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"GetContainerType", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    return frame.Call(L"GetContainerType", [&] { return pContainer->GetContainerType(pulContainerType); });
 }
 
-ULONG __stdcall SKF_ImportCertificate(HCONTAINER hContainer, BOOL, BYTE* pbCert, ULONG) {
+ULONG __stdcall SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG ulCertLen) {
     CExportFrame frame(L"SKF_ImportCertificate");
     SKF_REQUIRE(pbCert);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"ImportCertificate", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    return frame.Call(L"ImportCertificate",
+                      [&] { return pContainer->ImportCertificate(bSignFlag, pbCert, ulCertLen); });
 }
 
-ULONG __stdcall SKF_ExportCertificate(HCONTAINER hContainer, BOOL, BYTE*, ULONG* pulCertLen) {
+ULONG __stdcall SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG* pulCertLen) {
     CExportFrame frame(L"SKF_ExportCertificate");
     SKF_REQUIRE(pulCertLen);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"ExportCertificate", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    return frame.Call(L"ExportCertificate",
+                      [&] { return pContainer->ExportCertificate(bSignFlag, pbCert, pulCertLen); });
 }
 
 ULONG __stdcall SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG, RSAPUBLICKEYBLOB* pBlob) {

@@ -44,6 +44,12 @@ public:
         return n;
     }
 
+    void Visit(SKFHandleKind kind, void (*visit)(const void*, void*), void* arg) {
+        Locked guard(m_lock);
+        for (const auto& entry : m_entries)
+            if (entry.second.kind == kind) visit(entry.first, arg);
+    }
+
 private:
     struct Locked {
         explicit Locked(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
@@ -69,5 +75,6 @@ bool Find(const void* handle, SKFHandleKind kind, CDeviceContext** context) {
     return Table().Find(handle, kind, context);
 }
 uint32_t Count(SKFHandleKind kind) { return Table().Count(kind); }
+void Visit(SKFHandleKind kind, void (*visit)(const void*, void*), void* arg) { Table().Visit(kind, visit, arg); }
 
 }  // namespace SKFHandles

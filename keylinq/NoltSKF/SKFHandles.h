@@ -24,5 +24,9 @@ bool Remove(const void* handle, SKFHandleKind kind);
 bool Find(const void* handle, SKFHandleKind kind, CDeviceContext** context);
 // Number of live handles of the kind.
 uint32_t Count(SKFHandleKind kind);
+// Calls visit(handle, arg) for each live handle of the kind, under the
+// set's lock: a handle that is being removed is either visited before its
+// removal or not at all.
+void Visit(SKFHandleKind kind, void (*visit)(const void* handle, void* arg), void* arg);
 
 }  // namespace SKFHandles

@@ -29,6 +29,16 @@ enum VEMU_DRIVER_TYPE : DWORD {
 #define VEMU_E_INVALID_ARG     (0x80070057u)  // null pointer, or a frame longer than its report
 #define VEMU_E_DOES_NOT_FIT    (0x80070103u)  // a reply longer than its report or the caller's room
 #define VEMU_E_REPORT_LENGTH   (0x80070032u)  // the device's feature report length is unusable
+#define VEMU_E_NO_LIBRARY      (0x80070006u)  // WinSCard.dll or winusb.dll (or one of their functions) unavailable
+#define VEMU_E_OUT_OF_MEMORY   (0x8007000Eu)  // a connection record could not be allocated
+#define VEMU_E_BAD_ANSWER      (0x8007000Du)  // a CCID answer or WinUSB wrapper that is no answer at all
+#define VEMU_E_DEVICE_STATUS   (0x8007001Fu)  // the device ended a pass-through with a SCSI status other than GOOD
+#define VEMU_E_NOT_CONNECTED   (0x80070113u)  // no connection to close
+#define VEMU_E_STALE_TAG       (0x80070117u)  // a WinUSB status wrapper for another command
+#define VEMU_E_PROC_MISSING    (0x800701E7u)  // a function of a loaded system library is missing
+
+// Largest command frame and reply frame of the transports' buffers.
+constexpr DWORD VEMU_FRAME_BUFFER_LEN = 2080;
 
 class IVemuComm {
 public:

@@ -2,8 +2,14 @@
 // What the file-handle transports share: opening a device path, listing the
 // device interfaces of a class through SetupAPI and matching their USB
 // vendor and product ids.
-#include "HidPlatform.h"
+#include "DevicePlatform.h"
 #include "VemuComm.h"
+
+// A resolved function as its own type.
+template <class F>
+F ProcAs(FARPROC address) {
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(address));
+}
 
 // Room for one device path (ANSI), terminator included.
 constexpr DWORD VEMU_PATH_CHARS = 260;
@@ -25,6 +31,21 @@ public:
     uint32_t EnumDeviceName(const GUID* interfaceClass, WORD vendorId, WORD productId, char* list, DWORD* size);
 
 protected:
+    // Appends a path and its NUL to a device path list of `room` bytes when
+    // it and the list's closing NUL fit; false when they do not.
+    static bool AppendPath(char* list, DWORD room, DWORD& used, const char* path);
+    // Writes the closing NUL of a list that has paths, and its size (0 for none).
+    static void CloseList(char* list, DWORD used, DWORD* size);
+    // Loads a system library (LOAD_WITH_ALTERED_SEARCH_PATH) and resolves the
+    // functions in order into `addresses`. Null when the library is missing,
+    // or when a function is (the library is then unloaded again and
+    // `result` is 0x800701E7).
+    static HMODULE LoadSystemLibrary(const wchar_t* name, const char* const* functions, size_t count,
+                                     FARPROC* addresses, uint32_t* result);
+    // The USB vendor and product ids of a device instance, from its instance
+    // id ("USB\VID_xxxx&PID_xxxx..."); for the mass-storage transport from
+    // its parent's (the USB device of the CD-ROM). False when unreadable.
+    bool InstanceUsbIds(DEVINST instance, WORD* vendorId, WORD* productId) const;
     // The close of the file-handle transports.
     uint32_t CloseFileHandle();
 

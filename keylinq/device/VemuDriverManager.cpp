@@ -4,17 +4,25 @@
 
 #include "DeviceResult.h"
 #include "TraceHelper.h"
+#include "VemuCCID.h"
 #include "VemuHID.h"
+#include "VemuMassStorage.h"
+#include "VemuWinUSB.h"
 
 #define TRACE_MODULE L"VemuDriverManager"
 
 IVemuComm* CVemuDriverManager::Create(DWORD driverType) {
     TRACE_NAME(L"CVemuDriverManager::Create");
     switch (driverType) {
+    case VEMU_DRIVER_MASS_STORAGE:
+        return new (std::nothrow) CVemuMassStorage();
     case VEMU_DRIVER_HID:
         return new (std::nothrow) CVemuHID();
+    case VEMU_DRIVER_CCID:
+        return new (std::nothrow) CVemuCCID();
+    case VEMU_DRIVER_WINUSB:
+        return new (std::nothrow) CVemuWinUSB();
     default:
-        // Mass storage (1), CCID (3) and WinUSB (5) have no transport in this build yet.
         TRACE_FAIL(L"CHECK enumDrvType", L"TRUE", VEMU_E_NO_TRANSPORT);
         return nullptr;
     }

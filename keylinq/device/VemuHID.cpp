@@ -27,7 +27,7 @@ CVemuHID::~CVemuHID() { TraceStepLine(L"CVemuHID", L"Destructor"); }
 
 uint32_t CVemuHID::VEmuEnumDevice(WORD vendorId, WORD productId, char* list, DWORD* size) {
     GUID hidClass;
-    HidPlatform::HidD_GetHidGuid(&hidClass);
+    DevicePlatform::HidD_GetHidGuid(&hidClass);
     return EnumDeviceName(&hidClass, vendorId, productId, list, size);
 }
 
@@ -40,8 +40,8 @@ uint32_t CVemuHID::VEmuOpenDevice(const char* devicePath) {
 
     hr = OpenDevice(devicePath, &handle);
     CHECK_GOTO(hr != 0, L"OpenDevice", FoldResult(hr));
-    CHECK_GOTO(!HidPlatform::HidD_GetPreparsedData(handle, &preparsed), L"HidD_GetPreparsedData", FoldedLastError());
-    CHECK_GOTO(HidPlatform::HidP_GetCaps(preparsed, &caps) != HIDP_STATUS_SUCCESS, L"HidP_GetCaps", FoldedLastError());
+    CHECK_GOTO(!DevicePlatform::HidD_GetPreparsedData(handle, &preparsed), L"HidD_GetPreparsedData", FoldedLastError());
+    CHECK_GOTO(DevicePlatform::HidP_GetCaps(preparsed, &caps) != HIDP_STATUS_SUCCESS, L"HidP_GetCaps", FoldedLastError());
     // A device whose reports would not fit the command buffers is not driven.
     CHECK_GOTO(!UsableFeatureLength(caps.FeatureReportByteLength), L"CHECK FeatureReportByteLength",
                VEMU_E_REPORT_LENGTH);
@@ -51,8 +51,8 @@ uint32_t CVemuHID::VEmuOpenDevice(const char* devicePath) {
     m_inputReportLength = caps.InputReportByteLength;
     m_featureReportLength = caps.FeatureReportByteLength;
 exit:
-    if (preparsed) HidPlatform::HidD_FreePreparsedData(preparsed);
-    if (handle != INVALID_HANDLE_VALUE) HidPlatform::CloseHandle(handle);
+    if (preparsed) DevicePlatform::HidD_FreePreparsedData(preparsed);
+    if (handle != INVALID_HANDLE_VALUE) DevicePlatform::CloseHandle(handle);
     return hr;
 }
 
@@ -67,11 +67,11 @@ uint32_t CVemuHID::VEmuGetDeviceID(const char* devicePath, WORD* vendorId, WORD*
 
     hr = OpenDevice(devicePath, &handle);
     CHECK_GOTO(hr != 0, L"OpenDevice", FoldResult(hr));
-    CHECK_GOTO(!HidPlatform::HidD_GetAttributes(handle, &attributes), L"HidD_GetAttributes", VEMU_E_NO_DEVICE);
+    CHECK_GOTO(!DevicePlatform::HidD_GetAttributes(handle, &attributes), L"HidD_GetAttributes", VEMU_E_NO_DEVICE);
     if (vendorId) *vendorId = attributes.VendorID;
     if (productId) *productId = attributes.ProductID;
 exit:
-    if (handle != INVALID_HANDLE_VALUE) HidPlatform::CloseHandle(handle);
+    if (handle != INVALID_HANDLE_VALUE) DevicePlatform::CloseHandle(handle);
     return hr;
 }
 
@@ -143,7 +143,7 @@ uint32_t CVemuHID::VEmuSendCommand(const BYTE* frame, DWORD frameLen, BYTE* repl
     CHECK_GOTO(frameLen > DWORD(reportLength) - 1, L"CHECK frame length", VEMU_E_INVALID_ARG);
     send[0] = reportId;
     std::memcpy(send + 1, frame, frameLen);
-    CHECK_GOTO(!HidPlatform::HidD_SetFeature(m_hDevice, send, reportLength), L"HidD_SetFeature", FoldedLastError());
+    CHECK_GOTO(!DevicePlatform::HidD_SetFeature(m_hDevice, send, reportLength), L"HidD_SetFeature", FoldedLastError());
 
     HidDelay(IsSlowCommand(frame) ? 1000 : 1);
 
@@ -161,7 +161,7 @@ uint32_t CVemuHID::VEmuSendCommand(const BYTE* frame, DWORD frameLen, BYTE* repl
             break;
         }
         receive[0] = reportId;
-        CHECK_GOTO(!HidPlatform::HidD_GetFeature(m_hDevice, receive, reportLength), L"HidD_GetFeature",
+        CHECK_GOTO(!DevicePlatform::HidD_GetFeature(m_hDevice, receive, reportLength), L"HidD_GetFeature",
                    FoldedLastError());
         if (receive[1] != HID_BUSY) {
             DWORD length = (DWORD(receive[3]) << 8 | receive[4]) + 4;

@@ -9,9 +9,11 @@ loader=${2:-/usr/lib/wine/wine}
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
+# Wine's services outlive the command that started them: they must not
+# inherit the lock (fd 9), or the next caller waits for ever.
 if [ ! -f "$prefix/system.reg" ]; then
   WINEPREFIX="$prefix" WINELOADER="$loader" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-    "$loader" wineboot.exe -i >/dev/null 2>&1
+    "$loader" wineboot.exe -i >/dev/null 2>&1 9>&-
   # The server writes the registry files when it ends.
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
   [ -f "$prefix/system.reg" ] || { echo "prepare-prefix: $loader could not make $prefix" >&2; exit 1; }

@@ -115,6 +115,50 @@ bool RefSm2VerifyMessage(const Bytes& publicKey, const Bytes& message, const Byt
     return ok;
 }
 
+Bytes RefSm2Encrypt(const Bytes& publicKey, const Bytes& message) {
+    EVP_PKEY* key = Sm2PublicKey(publicKey);
+    EVP_PKEY_CTX* ctx = key ? EVP_PKEY_CTX_new(key, nullptr) : nullptr;
+    size_t derLen = 0;
+    Bytes der;
+    if (ctx && EVP_PKEY_encrypt_init(ctx) == 1 &&
+        EVP_PKEY_encrypt(ctx, nullptr, &derLen, message.data(), message.size()) == 1) {
+        der.resize(derLen);
+        if (EVP_PKEY_encrypt(ctx, der.data(), &derLen, message.data(), message.size()) != 1) derLen = 0;
+        der.resize(derLen);
+    }
+    EVP_PKEY_CTX_free(ctx);
+    EVP_PKEY_free(key);
+    // DER SEQUENCE { INTEGER x, INTEGER y, OCTET STRING C3, OCTET STRING C2 }.
+    size_t pos = 0;
+    auto element = [&](uint8_t tag, Bytes& value) {
+        if (pos + 2 > der.size() || der[pos] != tag) return false;
+        size_t len = der[pos + 1];
+        pos += 2;
+        if (len & 0x80) {
+            size_t n = len & 0x7F;
+            len = 0;
+            for (size_t i = 0; i < n && pos < der.size(); ++i) len = len << 8 | der[pos++];
+        }
+        if (pos + len > der.size()) return false;
+        value.assign(der.begin() + long(pos), der.begin() + long(pos + len));
+        pos += len;
+        return true;
+    };
+    Bytes sequence, x, y, c3, c2;
+    if (!element(0x30, sequence)) return {};
+    der = sequence;
+    pos = 0;
+    if (!element(0x02, x) || !element(0x02, y) || !element(0x04, c3) || !element(0x04, c2)) return {};
+    auto fixed = [](Bytes v) {
+        while (v.size() > 32 && v[0] == 0) v.erase(v.begin());
+        v.insert(v.begin(), 32 - v.size(), 0);
+        return v;
+    };
+    Bytes out = {0x04};
+    for (const Bytes& part : {fixed(x), fixed(y), c3, c2}) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
 bool RefRsaVerifySha1(const Bytes& modulus, const Bytes& exponent, const Bytes& digest, const Bytes& signature) {
     EVP_PKEY* key = RsaPublicKey(modulus, exponent);
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);

@@ -67,6 +67,8 @@ Bytes RefSha1(const Bytes& in);
 Bytes RefSm2Z(const Bytes& publicKey);
 // Verifies r || s over the message with OpenSSL's SM2 (id set explicitly).
 bool RefSm2VerifyMessage(const Bytes& publicKey, const Bytes& message, const Bytes& signature);
+// OpenSSL's SM2 encryption to X || Y, in the key's form 04 || x1 || y1 || C3 || C2.
+Bytes RefSm2Encrypt(const Bytes& publicKey, const Bytes& message);
 // PKCS#1 v1.5 verification of a SHA-1 digest with the modulus and exponent.
 bool RefRsaVerifySha1(const Bytes& modulus, const Bytes& exponent, const Bytes& digest, const Bytes& signature);
 // A fresh RSA key pair of that many bits and its numbers, big-endian.

@@ -108,6 +108,8 @@ TEST_F(SKFMonitor, ArrivalOfOurKeyEndsTheWaitWithItsLowerCaseName) {
     PendingWait wait;
     HWND dialog = wait.Dialog();
     ASSERT_NE(nullptr, dialog);
+    // The modal loop shows the dialog; its first paint hides it again.
+    for (int i = 0; i < 500 && IsWindowVisible(dialog); ++i) Sleep(10);
     EXPECT_FALSE(IsWindowVisible(dialog));
     SendDeviceChange(dialog, DBT_DEVICEARRIVAL, ours);
     ASSERT_TRUE(wait.Finished(5000));

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "HidPlatform.h"
+#include "DevicePlatform.h"
 #include "VemuHID.h"
 
 namespace {

@@ -59,6 +59,11 @@ public:
     // two of them in ms (0xFFFFFFFF: fewer than two).
     uint32_t ButtonState(uint32_t id, bool* waiting, uint32_t* tries, uint32_t* minGapMs);
 
+    // Any request of the control protocol; the key's reply data to `data`.
+    uint32_t Request(const std::vector<uint8_t>& request, std::vector<uint8_t>* data = nullptr) {
+        return Call(request, data);
+    }
+
 private:
     uint32_t Call(const std::vector<uint8_t>& request, std::vector<uint8_t>* data = nullptr);
     uintptr_t m_socket;

@@ -1,10 +1,13 @@
 // Release binding of the HID platform calls: the system's own functions.
-#include "HidPlatform.h"
+#include "DevicePlatform.h"
 
-namespace HidPlatform {
+namespace DevicePlatform {
 
 HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags) {
     return ::SetupDiGetClassDevsW(classGuid, enumerator, parent, flags);
+}
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags) {
+    return ::SetupDiGetClassDevsA(classGuid, enumerator, parent, flags);
 }
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO list, PSP_DEVINFO_DATA devInfo, const GUID* classGuid, DWORD index,
                                  PSP_DEVICE_INTERFACE_DATA interfaceData) {
@@ -26,6 +29,17 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     return ::CreateFileA(path, access, share, security, disposition, flags, templateFile);
 }
 BOOL CloseHandle(HANDLE handle) { return ::CloseHandle(handle); }
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned,
+                     LPOVERLAPPED overlapped) {
+    return ::DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
+}
+BOOL GetOverlappedResult(HANDLE device, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
+    return ::GetOverlappedResult(device, overlapped, transferred, wait);
+}
+
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) { return ::LoadLibraryExW(name, file, flags); }
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) { return ::GetProcAddress(module, name); }
+BOOL FreeLibrary(HMODULE module) { return ::FreeLibrary(module); }
 
 void HidD_GetHidGuid(LPGUID guid) { ::HidD_GetHidGuid(guid); }
 BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsed) {
@@ -37,4 +51,4 @@ BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) { return 
 BOOLEAN HidD_SetFeature(HANDLE device, PVOID report, ULONG length) { return ::HidD_SetFeature(device, report, length); }
 BOOLEAN HidD_GetFeature(HANDLE device, PVOID report, ULONG length) { return ::HidD_GetFeature(device, report, length); }
 
-}  // namespace HidPlatform
+}  // namespace DevicePlatform

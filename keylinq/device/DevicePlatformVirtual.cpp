@@ -1,61 +1,32 @@
-// Test binding of the HID platform calls: the devices are the virtual keys
-// of a key process on this machine, reached over Winsock. The address comes
-// from the environment: KEYLINQ_VIRTUAL_KEY ("127.0.0.1:port") or
+// Test binding of the device platform calls: the devices are the virtual
+// keys of a key process on this machine, reached over Winsock. The address
+// comes from the environment: KEYLINQ_VIRTUAL_KEY ("127.0.0.1:port") or
 // KEYLINQ_VIRTUAL_KEY_PORT_FILE (a file holding the port; a host path is
-// read through drive Z:). Only Keylinq's test builds contain this file.
+// read through drive Z:). Only Keylinq's test builds contain this file and
+// its neighbours: VirtualScsi.cpp (pass-through), VirtualWinSCard.cpp,
+// VirtualWinUsb.cpp and VirtualModules.cpp (the two system libraries).
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "HidPlatform.h"
+#include "DevicePlatform.h"
+#include "VirtualDevice.h"
 #include "VirtualKeyLink.h"
-#include "protocol/VkProtocol.h"
 
-namespace HidPlatform {
-namespace {
+namespace DevicePlatform {
+namespace Virtual {
 
 using VirtualKeyLink::Connect;
 using VirtualKeyLink::ReceiveAll;
 using VirtualKeyLink::SendAll;
 
-const GUID HID_CLASS = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-constexpr DWORD LIST_MAGIC = 0x564B4C53;    // "VKLS"
-constexpr DWORD HANDLE_MAGIC = 0x564B4844;  // "VKHD"
-constexpr DWORD CAPS_MAGIC = 0x564B4350;    // "VKCP"
-
-struct DeviceEntry {
-    std::string instanceId;
-    std::string path;
-};
-
-struct DeviceList {
-    DWORD magic = LIST_MAGIC;
-    std::vector<DeviceEntry> devices;
-};
-
-struct VirtualHandle {
-    DWORD magic = HANDLE_MAGIC;
-    SOCKET socket = INVALID_SOCKET;
-};
-
-struct VirtualCaps {
-    DWORD magic = CAPS_MAGIC;
-    WORD input = 0, output = 0, feature = 0;
-};
-
-std::mutex g_lock;
-std::set<VirtualHandle*> g_handles;
-std::vector<std::wstring> g_instances;  // DEVINST n is g_instances[n - 1]
-
-// One request and its reply. False with the thread's last error set when
-// the key answered with an error or the connection failed.
 bool Call(SOCKET s, const std::vector<uint8_t>& request, std::vector<uint8_t>& data) {
     vk::Writer message;
     message.u32(uint32_t(request.size())).bytes(request);
@@ -80,27 +51,124 @@ bool Call(SOCKET s, const std::vector<uint8_t>& request, std::vector<uint8_t>& d
     return true;
 }
 
-VirtualHandle* FindHandle(HANDLE handle) {
-    std::lock_guard<std::mutex> hold(g_lock);
-    auto* h = static_cast<VirtualHandle*>(handle);
-    return g_handles.count(h) ? h : nullptr;
+bool CallOnce(const std::vector<uint8_t>& request, std::vector<uint8_t>& data) {
+    SOCKET s = Connect();
+    if (s == INVALID_SOCKET) return false;
+    bool ok = Call(s, request, data);
+    DWORD error = GetLastError();
+    closesocket(s);
+    SetLastError(error);
+    return ok;
 }
 
-bool DeviceCall(HANDLE device, const std::vector<uint8_t>& request, std::vector<uint8_t>& data) {
-    VirtualHandle* h = FindHandle(device);
-    if (!h) {
+VirtualHandle::~VirtualHandle() {
+    if (socket != INVALID_SOCKET) closesocket(socket);
+}
+
+bool VirtualHandle::Request(const std::vector<uint8_t>& request, std::vector<uint8_t>& data) {
+    if (kind == HandleKind::UsbInterface) return file->Request(request, data);
+    std::lock_guard<std::mutex> hold(io);
+    return Call(socket, request, data);
+}
+
+namespace {
+
+std::mutex g_lock;
+std::map<const void*, std::shared_ptr<VirtualHandle>> g_handles;
+
+}  // namespace
+
+void* AddHandle(const std::shared_ptr<VirtualHandle>& handle) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_handles[handle.get()] = handle;
+    return handle.get();
+}
+
+std::shared_ptr<VirtualHandle> FindHandle(const void* value, HandleKind kind) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    auto it = g_handles.find(value);
+    if (it == g_handles.end() || it->second->kind != kind) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return false;
+        return nullptr;
     }
-    return Call(h->socket, request, data);
+    return it->second;
 }
 
-DEVINST RegisterInstance(const std::string& instanceId) {
-    std::wstring wide(instanceId.begin(), instanceId.end());
+bool RemoveHandle(const void* value, HandleKind kind) {
+    std::shared_ptr<VirtualHandle> handle;  // released outside the lock
     std::lock_guard<std::mutex> hold(g_lock);
+    auto it = g_handles.find(value);
+    if (it == g_handles.end() || it->second->kind != kind) return false;
+    handle = it->second;
+    g_handles.erase(it);
+    return true;
+}
+
+int CountHandles(HandleKind kind) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    int n = 0;
+    for (auto& entry : g_handles) n += entry.second->kind == kind;
+    return n;
+}
+
+SOCKET OpenConnection(const std::vector<uint8_t>& openRequest, DWORD& error) {
+    SOCKET s = Connect();
+    if (s == INVALID_SOCKET) {
+        error = ERROR_FILE_NOT_FOUND;
+        return s;
+    }
+    std::vector<uint8_t> data;
+    if (!Call(s, openRequest, data)) {
+        error = GetLastError();
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    error = 0;
+    return s;
+}
+
+}  // namespace Virtual
+
+namespace {
+
+using namespace Virtual;
+
+const GUID HID_CLASS = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+const GUID CDROM_CLASS = {0x53f56308, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+const GUID USB_DEVICE_CLASS = {0xa5dcbf10, 0x6530, 0x11d2, {0x90, 0x1f, 0x00, 0xc0, 0x4f, 0xb9, 0x51, 0xed}};
+constexpr DWORD LIST_MAGIC = 0x564B4C53;  // "VKLS"
+constexpr DWORD CAPS_MAGIC = 0x564B4350;  // "VKCP"
+
+struct DeviceEntry {
+    std::string instanceId;
+    std::string parentInstanceId;
+    std::string path;
+};
+
+struct DeviceList {
+    DWORD magic = LIST_MAGIC;
+    GUID interfaceClass = {};
+    std::vector<DeviceEntry> devices;
+};
+
+struct VirtualCaps {
+    DWORD magic = CAPS_MAGIC;
+    WORD input = 0, output = 0, feature = 0;
+};
+
+struct Instance {
+    std::wstring id;
+    std::string parent;  // empty: no parent known
+};
+std::mutex g_instanceLock;
+std::vector<Instance> g_instances;  // DEVINST n is g_instances[n - 1]
+
+DEVINST RegisterInstance(const std::string& instanceId, const std::string& parent) {
+    std::wstring wide(instanceId.begin(), instanceId.end());
+    std::lock_guard<std::mutex> hold(g_instanceLock);
     for (size_t i = 0; i < g_instances.size(); ++i)
-        if (g_instances[i] == wide) return DEVINST(i + 1);
-    g_instances.push_back(wide);
+        if (g_instances[i].id == wide) return DEVINST(i + 1);
+    g_instances.push_back(Instance{wide, parent});
     return DEVINST(g_instances.size());
 }
 
@@ -109,17 +177,21 @@ DeviceList* ListOf(HDEVINFO list) {
     return l && l != INVALID_HANDLE_VALUE && l->magic == LIST_MAGIC ? l : nullptr;
 }
 
-}  // namespace
+// The transport whose keys present interfaces of the class (0: none).
+uint8_t TransportOfClass(const GUID* classGuid) {
+    if (!classGuid) return 0;
+    if (IsEqualGUID(*classGuid, HID_CLASS)) return vk::TRANSPORT_HID;
+    if (IsEqualGUID(*classGuid, CDROM_CLASS)) return vk::TRANSPORT_MASS_STORAGE;
+    if (IsEqualGUID(*classGuid, USB_DEVICE_CLASS)) return vk::TRANSPORT_WINUSB;
+    return 0;
+}
 
-HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD) {
+HDEVINFO ClassDevs(const GUID* classGuid) {
     auto* list = new DeviceList();
-    // Only the HID class has virtual devices.
-    if (classGuid && IsEqualGUID(*classGuid, HID_CLASS)) {
-        SOCKET s = Connect();
+    if (classGuid) list->interfaceClass = *classGuid;
+    if (uint8_t transport = TransportOfClass(classGuid)) {
         std::vector<uint8_t> data;
-        bool ok = s != INVALID_SOCKET && Call(s, {vk::OP_LIST}, data);
-        if (s != INVALID_SOCKET) closesocket(s);
-        if (!ok) {
+        if (!CallOnce(vk::Writer().u8(vk::OP_LIST_CLASS).u8(transport).take(), data)) {
             delete list;
             return INVALID_HANDLE_VALUE;
         }
@@ -131,12 +203,23 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD) {
             r.u16();
             DeviceEntry entry;
             entry.instanceId = r.str();
+            entry.parentInstanceId = r.str();
             entry.path = r.str();
             list->devices.push_back(entry);
         }
     }
     return list;
 }
+
+bool DeviceCall(HANDLE device, const std::vector<uint8_t>& request, std::vector<uint8_t>& data) {
+    std::shared_ptr<VirtualHandle> h = FindHandle(device, HandleKind::File);
+    return h && h->Request(request, data);
+}
+
+}  // namespace
+
+HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD) { return ClassDevs(classGuid); }
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR, HWND, DWORD) { return ClassDevs(classGuid); }
 
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO list, PSP_DEVINFO_DATA, const GUID* classGuid, DWORD index,
                                  PSP_DEVICE_INTERFACE_DATA interfaceData) {
@@ -149,7 +232,7 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO list, PSP_DEVINFO_DATA, const GUID* cl
         SetLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
     }
-    interfaceData->InterfaceClassGuid = classGuid ? *classGuid : HID_CLASS;
+    interfaceData->InterfaceClassGuid = classGuid ? *classGuid : l->interfaceClass;
     interfaceData->Flags = SPINT_ACTIVE;
     interfaceData->Reserved = ULONG_PTR(index);
     return TRUE;
@@ -177,8 +260,8 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO list, PSP_DEVICE_INTERFACE_DATA i
     }
     std::memcpy(detail->DevicePath, entry.path.c_str(), entry.path.size() + 1);
     if (devInfo) {
-        devInfo->ClassGuid = HID_CLASS;
-        devInfo->DevInst = RegisterInstance(entry.instanceId);
+        devInfo->ClassGuid = l->interfaceClass;
+        devInfo->DevInst = RegisterInstance(entry.instanceId, entry.parentInstanceId);
         devInfo->Reserved = 0;
     }
     return TRUE;
@@ -198,9 +281,9 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO list) {
 CONFIGRET CM_Get_Device_IDW(DEVINST devInst, PWSTR buffer, ULONG bufferLen, ULONG) {
     std::wstring id;
     {
-        std::lock_guard<std::mutex> hold(g_lock);
+        std::lock_guard<std::mutex> hold(g_instanceLock);
         if (devInst == 0 || devInst > g_instances.size()) return CR_NO_SUCH_DEVINST;
-        id = g_instances[devInst - 1];
+        id = g_instances[devInst - 1].id;
     }
     if (!buffer) return CR_INVALID_POINTER;
     if (id.size() + 1 > bufferLen) return CR_BUFFER_SMALL;
@@ -208,47 +291,41 @@ CONFIGRET CM_Get_Device_IDW(DEVINST devInst, PWSTR buffer, ULONG bufferLen, ULON
     return CR_SUCCESS;
 }
 
-// Virtual keys are HID devices only: they have no USB mass-storage parent.
-CONFIGRET CM_Get_Parent(PDEVINST, DEVINST, ULONG) { return CR_NO_SUCH_DEVNODE; }
+// A mass-storage key's CD-ROM has its USB device as parent; the other
+// virtual devices have none that the transports ask for.
+CONFIGRET CM_Get_Parent(PDEVINST parent, DEVINST devInst, ULONG) {
+    std::string parentId;
+    {
+        std::lock_guard<std::mutex> hold(g_instanceLock);
+        if (devInst == 0 || devInst > g_instances.size()) return CR_INVALID_DEVINST;
+        parentId = g_instances[devInst - 1].parent;
+    }
+    if (!parent) return CR_INVALID_POINTER;
+    if (parentId.empty()) return CR_NO_SUCH_DEVNODE;
+    *parent = RegisterInstance(parentId, "");
+    return CR_SUCCESS;
+}
 
-HANDLE CreateFileA(LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+HANDLE CreateFileA(LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD flags, HANDLE) {
     if (!path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    SOCKET s = Connect();
+    DWORD error = 0;
+    SOCKET s = OpenConnection(vk::Writer().u8(vk::OP_OPEN).str(path).take(), error);
     if (s == INVALID_SOCKET) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    std::vector<uint8_t> data;
-    if (!Call(s, vk::Writer().u8(vk::OP_OPEN).str(path).take(), data)) {
-        DWORD error = GetLastError();
-        closesocket(s);
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    auto* h = new VirtualHandle();
+    auto h = std::make_shared<VirtualHandle>(HandleKind::File);
     h->socket = s;
-    std::lock_guard<std::mutex> hold(g_lock);
-    g_handles.insert(h);
-    return h;
+    h->overlapped = (flags & FILE_FLAG_OVERLAPPED) != 0;
+    return AddHandle(h);
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    VirtualHandle* h = nullptr;
-    {
-        std::lock_guard<std::mutex> hold(g_lock);
-        auto it = g_handles.find(static_cast<VirtualHandle*>(handle));
-        if (it != g_handles.end()) {
-            h = *it;
-            g_handles.erase(it);
-        }
-    }
-    if (!h) return ::CloseHandle(handle);
-    closesocket(h->socket);
-    delete h;
-    return TRUE;
+    if (RemoveHandle(handle, HandleKind::File)) return TRUE;
+    return ::CloseHandle(handle);
 }
 
 void HidD_GetHidGuid(LPGUID guid) {
@@ -322,4 +399,4 @@ BOOLEAN HidD_GetFeature(HANDLE device, PVOID report, ULONG length) {
     return TRUE;
 }
 
-}  // namespace HidPlatform
+}  // namespace DevicePlatform
