@@ -205,6 +205,12 @@ HFONT CPaintManagerUI::FindFont(const wchar_t* face, int size, bool bold, bool u
     return entry ? entry->font : nullptr;
 }
 
+HFONT CPaintManagerUI::AddVariantFont(const wchar_t* face, int size, bool bold, bool underline, bool italic) {
+    // Each variant keeps its id for the manager's life, so a font still
+    // selected by text being drawn is never deleted under it.
+    return AddFont(face, m_nextVariantFont++, size, bold, underline, italic, false);
+}
+
 void CPaintManagerUI::RemoveAllFonts() { FreeFontMap(m_resources.fonts); }
 
 // ------------------------------------------------------------------ images
