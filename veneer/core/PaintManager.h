@@ -207,7 +207,10 @@ public:
     // A variant of a font for marked-up text, under an id of its own (from
     // 30000 up) that no later variant replaces.
     HFONT AddVariantFont(const wchar_t* face, int size, bool bold, bool underline, bool italic);
+    // The same for a style variant of a font in use, at that font's height.
+    HFONT AddVariantFontOf(const FontEntry* base, bool bold, bool underline, bool italic);
     void RemoveAllFonts();
+    int GetWindowFontCount() const { return m_resources.fonts.GetSize(); }
     static void DeleteFontEntry(FontEntry* entry);
 
     // Images.

@@ -232,7 +232,8 @@ private:
         SelectObject(m_hdc, Font(s)->font);
         m_lineHeight = std::max(m_lineHeight, FontHeight(s) + Spacing(s));
     }
-    void PushVariant(MarkupState& s, const wchar_t* face, int size, bool bold, bool underline, bool italic);
+    void PushVariant(MarkupState& s, const wchar_t* face, int size, bool bold, bool underline, bool italic,
+                     bool ofCurrent = true);
     void PopFont(MarkupState& s);
     void Select(MarkupState& s) {
         SetTextColor(m_hdc, ColorRef(s.colors.empty() ? m_color : s.colors.back()));
@@ -272,9 +273,14 @@ private:
 };
 
 void MarkupPainter::PushVariant(MarkupState& s, const wchar_t* face, int size, bool bold, bool underline,
-                                bool italic) {
+                                bool italic, bool ofCurrent) {
     HFONT font = m_manager->FindFont(face, size, bold, underline, italic);
-    if (!font) font = m_manager->AddVariantFont(face, size, bold, underline, italic);
+    if (!font) {
+        // A style variant keeps the current font's own height; a named face
+        // is sized like a declared font.
+        font = ofCurrent ? m_manager->AddVariantFontOf(Font(s), bold, underline, italic)
+                         : m_manager->AddVariantFont(face, size, bold, underline, italic);
+    }
     FontEntry* entry = font ? m_manager->GetFontEntryByHandle(font) : nullptr;
     s.fonts.push_back(entry && entry->font ? entry : Font(s));
     SelectFont(s);
@@ -415,7 +421,7 @@ bool MarkupPainter::Tag(MarkupState& s, bool drawing, bool* lineEnd) {
                 if (parsed > 0) size = parsed;
             }
             PushVariant(s, face, size, spec.Find(L"bold") >= 0, spec.Find(L"underline") >= 0,
-                        spec.Find(L"italic") >= 0);
+                        spec.Find(L"italic") >= 0, false);
         }
         break;
     }
