@@ -622,7 +622,6 @@ bool CPaintManagerUI::AddToOptionGroup(const wchar_t* name, CControlUI* control)
     }
     group = new (std::nothrow) CPointerArray;
     if (!group) return false;
-    group->Resize(6);
     if (!group->Add(control) || !m_optionGroups.Insert(name, group)) {
         delete group;
         return false;
