@@ -554,6 +554,33 @@ TEST_F(ScrollBarTest, ThumbMovesOnTickWithPointer) {
     }
 }
 
+TEST_F(ScrollBarTest, RailRepeatsTowardTheCursor) {
+    CScrollBarUI* bar = Bar(RECT{0, 0, S(16), S(100)});
+    bar->SetScrollRange(1000);
+    const RECT thumb = bar->GetThumbRect();
+    POINT below = {S(8), S(100) - S(16) - 2};
+    ControlEvent rail = uitest::MouseEvent(EventButtonDown, bar, below.x, below.y);
+    bar->RaiseEvent(rail);
+    const int page = bar->GetHeight();
+    EXPECT_EQ(bar->GetScrollPos(), page);
+    // The repeat follows the pointer: held below the thumb it pages on; once
+    // the thumb has passed it, back.
+    POINT screen = below;
+    ClientToScreen(host->Window(), &screen);
+    SetCursorPos(screen.x, screen.y);
+    for (int tick = 1; tick <= 6; ++tick) Tick(bar);
+    EXPECT_EQ(bar->GetScrollPos(), 2 * page);
+    POINT above = {S(8), thumb.top};
+    screen = above;
+    ClientToScreen(host->Window(), &screen);
+    SetCursorPos(screen.x, screen.y);
+    Tick(bar);
+    EXPECT_EQ(bar->GetScrollPos(), page);
+    EXPECT_EQ(recorder.Count(L"scroll"), 3);
+    ControlEvent up = uitest::MouseEvent(EventButtonUp, bar, below.x, below.y);
+    bar->RaiseEvent(up);
+}
+
 TEST_F(ScrollBarTest, RealTimerRepeats) {
     CScrollBarUI* bar = Bar(RECT{0, 0, S(16), S(100)});
     ControlEvent down = uitest::MouseEvent(EventButtonDown, bar, S(8), S(100) - S(8));

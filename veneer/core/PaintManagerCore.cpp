@@ -76,7 +76,7 @@ public:
 
 void CPaintManagerUI::AddManager(CPaintManagerUI* manager) {
     ManagerListLock lock;
-    Managers().managers.Add(manager);
+    if (Managers().managers.Find(manager) < 0) Managers().managers.Add(manager);
 }
 
 void CPaintManagerUI::RemoveManager(CPaintManagerUI* manager) {
@@ -395,7 +395,7 @@ void CPaintManagerUI::SetFocusedControl(CControlUI* control) {
         CControlUI* old = m_focus;
         ControlEvent event = MakeEvent(EventKillFocus, control);
         old->RaiseEvent(event);
-        if (m_focus == old) SendNotification(old, L"killfocus");
+        SendNotification(old, L"killfocus");
         m_focus = nullptr;
     }
     if (!control || control->GetManager() != this || !control->IsVisible() || !control->IsEnabled()) return;
