@@ -354,6 +354,10 @@ TEST_F(TextTest, WrappedLinkAndEllipsis) {
     // So narrow that the ellipsis would cut below nothing.
     Surface narrow(20, 20);
     Html(narrow, L"Wide", RECT{0, 0, 3, 20}, DT_SINGLELINE | DT_END_ELLIPSIS);
+    RECT tiny = {0, 0, 3, 20};
+    CSkinRenderer::DrawHtmlText(narrow.DC(), &Manager(), tiny, L"Wide words", 0xFF000000, nullptr, nullptr, none, -1,
+                                DT_WORDBREAK | DT_END_ELLIPSIS | DT_CALCRECT);
+    EXPECT_LE(tiny.right, 3);
 }
 
 TEST_F(TextTest, GdiplusInkStaysInRectangle) {

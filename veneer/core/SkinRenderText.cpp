@@ -631,6 +631,7 @@ int MarkupPainter::Run(const wchar_t* text, const wchar_t* hoverLink) {
     m_imageBottom = 0;
     while (*state.pos && m_rect.left < m_rect.right) {
         bool forced = false;
+        const wchar_t* lineStart = state.pos;
         if (m_draw) {
             // Measure the line (height and links), then draw it from the
             // state it started with.
@@ -671,6 +672,9 @@ int MarkupPainter::Run(const wchar_t* text, const wchar_t* hoverLink) {
         }
         if (m_style & DT_SINGLELINE) break;
         if (!*state.pos) break;
+        // A line that took nothing (an ellipsis cut to no characters) would
+        // take nothing again: the layout ends there.
+        if (state.pos == lineStart) break;
         m_x = m_rect.left;
         m_y += m_lineHeight;
         m_lineHeight = FontHeight(state) + Spacing(state);
