@@ -377,6 +377,77 @@ TEST_F(ManagerTest, DestructionOrder) {
     EXPECT_EQ(CPaintManagerUI::GetManagerCount(), managers - 1);
 }
 
+TEST_F(ManagerTest, DeferredFocusAndSmallHelpers) {
+    Stop* a = Add(new Stop("a"));
+    Stop* b = Add(new Stop("b"));
+    Stop* c = Add(new Stop("c"));
+    Start();
+    Manager().SetFocusedControl(c);
+    // The focus goes to the stop before b now, silently, and to b at the next paint.
+    listener.events.clear();
+    Manager().DeferFocus(b);
+    EXPECT_EQ(Manager().GetFocus(), a);
+    EXPECT_TRUE(Manager().IsFocusPending());
+    EXPECT_TRUE(Manager().IsLayoutPending());
+    ASSERT_EQ(listener.events.size(), 1u);
+    EXPECT_EQ(listener.events[0].type, L"killfocus");
+    host->Repaint();
+    EXPECT_EQ(Manager().GetFocus(), b);
+    EXPECT_FALSE(Manager().IsFocusPending());
+
+    // Invalidation clamps the rectangle and collects the layered dirty area.
+    RECT area = {-5, -5, 20, 10};
+    Manager().InvalidateArea(area);
+    EXPECT_EQ(area.left, 0);
+    EXPECT_EQ(area.top, 0);
+    EXPECT_GE(Manager().GetLayeredDirtyRect().right, 20);   // a union until a layered paint clears it
+    HWND child = CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 30, 40, 20, 10, host->Window(), nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    RECT placed = {};
+    ChildWindowClientRect(child, placed, host->Window());
+    EXPECT_EQ(placed.left, 30);
+    EXPECT_EQ(placed.bottom, 50);
+    EXPECT_TRUE(Manager().RegisterNativeWindow(child));
+    EXPECT_FALSE(Manager().RegisterNativeWindow(child));
+    EXPECT_TRUE(Manager().UnregisterNativeWindow(child));
+    EXPECT_FALSE(Manager().UnregisterNativeWindow(child));
+    DestroyWindow(child);
+
+    uitest::SetKeyHeld(VK_SHIFT, true);
+    uitest::SetKeyHeld(VK_MENU, true);
+    EXPECT_EQ(GetModifierKeyFlags(), MK_SHIFT | 0x20);
+
+    struct Dib {
+        DWORD size;
+        WORD bits;
+        DWORD used, compression;
+        int count, bytes;
+    } dibs[] = {
+        {sizeof(BITMAPCOREHEADER), 8, 0, 0, 256, 768},
+        {sizeof(BITMAPINFOHEADER), 4, 0, BI_RGB, 16, 64},
+        {sizeof(BITMAPINFOHEADER), 8, 3, BI_RGB, 3, 12},
+        {sizeof(BITMAPINFOHEADER), 24, 0, BI_RGB, 0, 0},
+        {sizeof(BITMAPINFOHEADER), 16, 0, BI_BITFIELDS, 0, 12},
+    };
+    for (const Dib& d : dibs) {
+        BYTE block[sizeof(BITMAPINFOHEADER)] = {};
+        if (d.size == sizeof(BITMAPCOREHEADER)) {
+            BITMAPCOREHEADER* core = reinterpret_cast<BITMAPCOREHEADER*>(block);
+            core->bcSize = d.size;
+            core->bcBitCount = d.bits;
+        } else {
+            BITMAPINFOHEADER* info = reinterpret_cast<BITMAPINFOHEADER*>(block);
+            info->biSize = d.size;
+            info->biBitCount = d.bits;
+            info->biClrUsed = d.used;
+            info->biCompression = d.compression;
+        }
+        const BITMAPINFOHEADER* header = reinterpret_cast<const BITMAPINFOHEADER*>(block);
+        EXPECT_EQ(DibColorCount(header), d.count) << d.bits;
+        EXPECT_EQ(DibColorTableBytes(header), d.bytes) << d.bits;
+    }
+}
+
 // ------------------------------------------------------------------ threads
 
 TEST_F(ManagerTest, OtherThreadsNeverCallThisThreadsManager) {
