@@ -1,8 +1,8 @@
 // The container family: container management (ordinals 30 to 37), key
 // pairs and signatures (40 to 42, 47 to 49, 59), session keys and key
 // agreement (44, 51, 56 to 58, 60) and the two decryption extensions (79,
-// 80). The key-pair, signature and session-key operations come with their
-// own families; until then the container answers them "not supported yet".
+// 80). The session-key and agreement operations come with their own
+// family; until then the container answers them "not supported yet".
 #include <cstring>
 
 #include "ApplicationObject.h"
@@ -105,28 +105,39 @@ ULONG __stdcall SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYT
                       [&] { return pContainer->ExportCertificate(bSignFlag, pbCert, pulCertLen); });
 }
 
-ULONG __stdcall SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG, RSAPUBLICKEYBLOB* pBlob) {
+ULONG __stdcall SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB* pBlob) {
     CExportFrame frame(L"SKF_GenRSAKeyPair");
     SKF_REQUIRE(pBlob);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"GenerateKeyPair", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    return frame.Call(L"GenerateKeyPair", [&] { return pContainer->GenerateKeyPair(ulBitsLen, pBlob); });
 }
 
-ULONG __stdcall SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG, BYTE* pbWrappedKey, ULONG, BYTE* pbEncryptedData,
-                                     ULONG) {
+ULONG __stdcall SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE* pbWrappedKey,
+                                     ULONG ulWrappedKeyLen, BYTE* pbEncryptedData, ULONG ulEncryptedDataLen) {
     CExportFrame frame(L"SKF_ImportRSAKeyPair");
     SKF_REQUIRE(pbWrappedKey);
     SKF_REQUIRE(pbEncryptedData);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"ImportKeyPair", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    // The key size follows the wrapped key's length; a length whose bit
+    // count would wrap selects no size.
+    const ULONG keyBits = ulWrappedKeyLen <= 0x1000 ? ulWrappedKeyLen * 8 : 0;
+    return frame.Call(L"ImportKeyPair", [&] {
+        return pContainer->ImportKeyPair(ulSymAlgId, pbWrappedKey, ulWrappedKeyLen, keyBits, pbEncryptedData,
+                                         ulEncryptedDataLen);
+    });
 }
 
-ULONG __stdcall SKF_RSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG, BYTE*, ULONG* pulSignLen) {
+ULONG __stdcall SKF_RSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, BYTE* pbSignature,
+                                ULONG* pulSignLen) {
     CExportFrame frame(L"SKF_RSASignData");
     SKF_REQUIRE(pbData);
     SKF_REQUIRE(pulSignLen);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"RSASignData", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    return frame.Call(L"RSASignData",
+                      [&] { return pContainer->RSASignData(pbData, ulDataLen, pbSignature, pulSignLen); });
 }
 
 ULONG __stdcall SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG, RSAPUBLICKEYBLOB* pPubKey, BYTE*,
@@ -143,22 +154,29 @@ ULONG __stdcall SKF_GenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLI
     SKF_REFUSE_IF(ulAlgId != SGD_SM2 && ulAlgId != SGD_SM2_1, L"CHECK ulAlgId", SAR_INVALIDPARAMERR);
     SKF_REQUIRE(pBlob);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"GenerateKeyPair", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    return frame.Call(L"GenerateKeyPair", [&] { return pContainer->GenerateKeyPair(ulAlgId, pBlob); });
 }
 
 ULONG __stdcall SKF_ImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBLOB* pEnvelopedKeyBlob) {
     CExportFrame frame(L"SKF_ImportECCKeyPair");
     SKF_REQUIRE(pEnvelopedKeyBlob);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"ImportKeyPair", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    return frame.Call(L"ImportKeyPair", [&] {
+        return pContainer->ImportKeyPair(pEnvelopedKeyBlob->ulSymmAlgID, nullptr, 0, 256,
+                                         reinterpret_cast<BYTE*>(pEnvelopedKeyBlob), sizeof(ENVELOPEDKEYBLOB));
+    });
 }
 
-ULONG __stdcall SKF_ECCSignData(HCONTAINER hContainer, BYTE* pbData, ULONG, ECCSIGNATUREBLOB* pSignature) {
+ULONG __stdcall SKF_ECCSignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, ECCSIGNATUREBLOB* pSignature) {
     CExportFrame frame(L"SKF_ECCSignData");
     SKF_REQUIRE(pbData);
     SKF_REQUIRE(pSignature);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"ECCSignData", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    return frame.Call(L"ECCSignData",
+                      [&] { return pContainer->ECCSignData(pbData, ulDataLen, pSignature->r, pSignature->s); });
 }
 
 ULONG __stdcall SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG, ECCPUBLICKEYBLOB* pPubKey, ECCCIPHERBLOB* pData,
@@ -210,11 +228,13 @@ ULONG __stdcall SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB
     return frame.Call(L"GenerateKeyWithECC", SKFNotSupported);
 }
 
-ULONG __stdcall SKF_ExportPublicKey(HCONTAINER hContainer, BOOL, BYTE*, ULONG* pulBlobLen) {
+ULONG __stdcall SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob, ULONG* pulBlobLen) {
     CExportFrame frame(L"SKF_ExportPublicKey");
     SKF_REQUIRE(pulBlobLen);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"ExportPublicKey", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    return frame.Call(L"ExportPublicKey",
+                      [&] { return pContainer->ExportPublicKey(bSignFlag, pbBlob, pulBlobLen); });
 }
 
 ULONG __stdcall SKF_ImportSessionKey(HCONTAINER hContainer, ULONG, BYTE* pbWrapedData, ULONG, HANDLE* phKey) {
@@ -225,18 +245,26 @@ ULONG __stdcall SKF_ImportSessionKey(HCONTAINER hContainer, ULONG, BYTE* pbWrape
     return frame.Call(L"ImportSessionKey", SKFNotSupported);
 }
 
-ULONG __stdcall SKFEX_RSADecrypt(HCONTAINER hContainer, BYTE* pbIn, ULONG, BYTE*, ULONG* pulOutLen, ULONG) {
+ULONG __stdcall SKFEX_RSADecrypt(HCONTAINER hContainer, BYTE* pbIn, ULONG ulInLen, BYTE* pbOut, ULONG* pulOutLen,
+                                 ULONG ulKeySpec) {
     CExportFrame frame(L"SKFEX_RSADecrypt");
     SKF_REQUIRE(pbIn);
     SKF_REQUIRE(pulOutLen);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"RSADecrypt", SKFNotSupported);
+    CContainerZOPRA* pContainer = dynamic_cast<CContainerZOPRA*>(ContainerFromHandle(hContainer));
+    SKF_REFUSE_IF(!pContainer, L"CHECK CContainerZOPRA", SAR_NOTSUPPORTYETERR);
+    return frame.Call(L"RSADecrypt",
+                      [&] { return pContainer->RSADecrypt(pbIn, ulInLen, pbOut, pulOutLen, ulKeySpec); });
 }
 
-ULONG __stdcall SKFEX_ECCDecrypt(HCONTAINER hContainer, ULONG, ECCCIPHERBLOB* pCipherText, BYTE*, ULONG* pdwDataLen) {
+ULONG __stdcall SKFEX_ECCDecrypt(HCONTAINER hContainer, ULONG ulKeySpec, ECCCIPHERBLOB* pCipherText, BYTE* pbData,
+                                 ULONG* pdwDataLen) {
     CExportFrame frame(L"SKFEX_ECCDecrypt");
     SKF_REQUIRE(pCipherText);
     SKF_REQUIRE(pdwDataLen);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"ECCDecrypt", SKFNotSupported);
+    CContainerZOPRA* pContainer = dynamic_cast<CContainerZOPRA*>(ContainerFromHandle(hContainer));
+    SKF_REFUSE_IF(!pContainer, L"CHECK CContainerZOPRA", SAR_NOTSUPPORTYETERR);
+    return frame.Call(L"ECCDecrypt",
+                      [&] { return pContainer->ECCDecrypt(ulKeySpec, pCipherText, pbData, pdwDataLen); });
 }

@@ -1,0 +1,452 @@
+// Container key pairs, signatures, decryption and the device-level public-key
+// operations through Keylinq.dll against the virtual key, every result
+// checked with OpenSSL (SM2 id "1234567812345678" set explicitly).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "KeyReference.h"
+#include "KeylinqLibrary.h"
+#include "SKFTestSupport.h"
+
+namespace {
+
+constexpr ULONG SGD_SM2_1 = 0x00020200;
+constexpr ULONG SGD_SM2_3 = 0x00020800;
+constexpr uint8_t INS_RANDOM = 0x50;
+constexpr uint8_t INS_IMPORT_SM2_PAIR = 0x72;
+constexpr uint32_t kEnvelopeFixed = 372;  // ENVELOPEDKEYBLOB up to its Cipher
+
+Bytes Tail32(const BYTE* field) { return Bytes(field + 32, field + 64); }
+
+Bytes EccKey(const ECCPUBLICKEYBLOB& blob) {
+    Bytes key = Tail32(blob.XCoordinate);
+    Bytes y = Tail32(blob.YCoordinate);
+    key.insert(key.end(), y.begin(), y.end());
+    return key;
+}
+
+ECCPUBLICKEYBLOB EccBlob(const Bytes& key, uint8_t fill = 0) {
+    ECCPUBLICKEYBLOB blob;
+    memset(&blob, fill, sizeof blob);
+    blob.BitLen = 256;
+    memset(blob.XCoordinate, 0, 32);
+    memset(blob.YCoordinate, 0, 32);
+    memcpy(blob.XCoordinate + 32, key.data(), 32);
+    memcpy(blob.YCoordinate + 32, key.data() + 32, 32);
+    return blob;
+}
+
+RSAPUBLICKEYBLOB RsaBlob(const Bytes& n, const Bytes& e) {
+    RSAPUBLICKEYBLOB blob;
+    memset(&blob, 0, sizeof blob);
+    blob.AlgID = 0x00010000;
+    blob.BitLen = ULONG(n.size() * 8);
+    memcpy(blob.Modulus, n.data(), n.size());
+    memcpy(blob.PublicExponent, e.data(), 4);
+    return blob;
+}
+
+ECCSIGNATUREBLOB SigBlob(const Bytes& rs) {
+    ECCSIGNATUREBLOB blob;
+    memset(&blob, 0, sizeof blob);
+    memcpy(blob.r + 32, rs.data(), 32);
+    memcpy(blob.s + 32, rs.data() + 32, 32);
+    return blob;
+}
+
+Bytes Concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes Text(const char* s) { return Bytes(s, s + strlen(s)); }
+
+// SHA-256 DigestInfo prefix.
+const Bytes kSha256Info = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                           0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+
+// An area whose last byte is followed by a no-access page: a read past the
+// caller's bytes faults instead of passing unnoticed.
+class GuardedBytes {
+public:
+    explicit GuardedBytes(const Bytes& content) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        m_page = info.dwPageSize;
+        m_base = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * m_page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        DWORD old = 0;
+        VirtualProtect(m_base + m_page, m_page, PAGE_NOACCESS, &old);
+        m_data = m_base + m_page - content.size();
+        memcpy(m_data, content.data(), content.size());
+    }
+    ~GuardedBytes() { VirtualFree(m_base, 0, MEM_RELEASE); }
+    uint8_t* data() { return m_data; }
+
+private:
+    size_t m_page = 0;
+    uint8_t* m_base = nullptr;
+    uint8_t* m_data = nullptr;
+};
+
+class SKFKeyCrypto : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(0, k.missing);
+        ASSERT_EQ(SAR_OK, key.Open());
+        ASSERT_EQ(SAR_OK, key.Verify(DEFAULT_USER_PIN));
+        std::string name = "keys";
+        ASSERT_EQ(SAR_OK, k.SKF_CreateContainer(key.app, &name[0], &container));
+    }
+    void TearDown() override {
+        if (container) {
+            EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(container));
+        }
+    }
+
+    Bytes GenerateSm2() {
+        ECCPUBLICKEYBLOB blob;
+        memset(&blob, 0xA5, sizeof blob);
+        EXPECT_EQ(SAR_OK, k.SKF_GenECCKeyPair(container, SGD_SM2_1, &blob));
+        EXPECT_EQ(256u, blob.BitLen);
+        // The leading bytes of the coordinates are cleared, not left as the caller's.
+        EXPECT_EQ(Bytes(32, 0), Bytes(blob.XCoordinate, blob.XCoordinate + 32));
+        EXPECT_EQ(Bytes(32, 0), Bytes(blob.YCoordinate, blob.YCoordinate + 32));
+        return EccKey(blob);
+    }
+    Bytes ExportEcc(BOOL sign) {
+        ECCPUBLICKEYBLOB blob;
+        ULONG len = sizeof blob;
+        EXPECT_EQ(SAR_OK, k.SKF_ExportPublicKey(container, sign, reinterpret_cast<BYTE*>(&blob), &len));
+        EXPECT_EQ(132u, len);
+        return EccKey(blob);
+    }
+    RSAPUBLICKEYBLOB GenerateRsa(ULONG bits) {
+        RSAPUBLICKEYBLOB blob;
+        memset(&blob, 0xA5, sizeof blob);
+        EXPECT_EQ(SAR_OK, k.SKF_GenRSAKeyPair(container, bits, &blob));
+        return blob;
+    }
+    ULONG EccDecrypt(ULONG spec, const Bytes& keyForm, Bytes& plain, ULONG cipherLenOverride = 0) {
+        // 04 || x1 || y1 || C3 || C2 as an ECCCIPHERBLOB.
+        const size_t c2 = keyForm.size() - 97;
+        Bytes raw(164 + (c2 > 0 ? c2 : 1));
+        ECCCIPHERBLOB* blob = reinterpret_cast<ECCCIPHERBLOB*>(raw.data());
+        memcpy(blob->XCoordinate + 32, keyForm.data() + 1, 32);
+        memcpy(blob->YCoordinate + 32, keyForm.data() + 33, 32);
+        memcpy(blob->HASH, keyForm.data() + 65, 32);
+        blob->CipherLen = cipherLenOverride ? cipherLenOverride : ULONG(c2);
+        memcpy(blob->Cipher, keyForm.data() + 97, c2);
+        plain.assign(256, 0);
+        ULONG len = ULONG(plain.size());
+        const ULONG rc = k.SKFEX_ECCDecrypt(container, spec, blob, plain.data(), &len);
+        plain.resize(rc == SAR_OK ? len : 0);
+        return rc;
+    }
+
+    KeylinqLibrary& k = Keylinq();
+    VirtualKeyControl control;
+    KeySession<KeylinqLibrary> key{k, control, AddFreshKey(control)};
+    HCONTAINER container = nullptr;
+};
+
+TEST_F(SKFKeyCrypto, Sm2SignatureVerifiesBothWays) {
+    const Bytes publicKey = GenerateSm2();
+    EXPECT_EQ(publicKey, ExportEcc(TRUE));
+    ULONG type = 0;
+    EXPECT_EQ(SAR_OK, k.SKF_GetContainerType(container, &type));
+    EXPECT_EQ(2u, type);
+
+    const Bytes message = Text("message signed on the key");
+    const Bytes digest = RefSm3(Concat(RefSm2Z(publicKey), message));
+    ECCSIGNATUREBLOB signature;
+    memset(&signature, 0x5A, sizeof signature);
+    ASSERT_EQ(SAR_OK, k.SKF_ECCSignData(container, const_cast<BYTE*>(digest.data()), 32, &signature));
+    EXPECT_EQ(Bytes(32, 0), Bytes(signature.r, signature.r + 32));
+    EXPECT_EQ(Bytes(32, 0), Bytes(signature.s, signature.s + 32));
+    EXPECT_TRUE(RefSm2VerifyMessage(publicKey, message, Concat(Tail32(signature.r), Tail32(signature.s))));
+
+    // The library's own verification with the exported key agrees, and both
+    // verifications refuse a changed byte.
+    ECCPUBLICKEYBLOB blob = EccBlob(publicKey);
+    BYTE* e = const_cast<BYTE*>(digest.data());
+    EXPECT_EQ(SAR_OK, k.SKF_ECCVerify(key.dev, &blob, e, 32, &signature));
+    EXPECT_EQ(SAR_OK, k.SKF_ExtECCVerify(key.dev, &blob, e, 32, &signature));
+    signature.s[63] ^= 1;
+    EXPECT_EQ(SAR_FAIL, k.SKF_ECCVerify(key.dev, &blob, e, 32, &signature));
+    EXPECT_EQ(SAR_FAIL, k.SKF_ExtECCVerify(key.dev, &blob, e, 32, &signature));
+
+    EXPECT_EQ(SAR_INDATALENERR, k.SKF_ECCSignData(container, e, 20, &signature));
+    EXPECT_EQ(SAR_INVALIDPARAMERR, k.SKF_GenECCKeyPair(container, SGD_SM2_3, &blob));
+    ULONG len = 0;
+    EXPECT_EQ(SAR_KEYINFOTYPEERR, k.SKF_RSASignData(container, e, 32, nullptr, &len));
+    EXPECT_EQ(0u, len);
+}
+
+TEST_F(SKFKeyCrypto, OpenSslSm2SignaturesAndEncryption) {
+    const RefSm2Key foreign = RefSm2Generate();
+    const Bytes message = Text("signed by OpenSSL");
+    const Bytes rs = RefSm2SignMessage(foreign, message);
+    ASSERT_EQ(64u, rs.size());
+    Bytes digest = RefSm3(Concat(RefSm2Z(foreign.publicKey), message));
+    ECCPUBLICKEYBLOB blob = EccBlob(foreign.publicKey, 0x77);
+    ECCSIGNATUREBLOB signature = SigBlob(rs);
+    EXPECT_EQ(SAR_OK, k.SKF_ECCVerify(key.dev, &blob, digest.data(), 32, &signature));
+    EXPECT_EQ(SAR_OK, k.SKF_ExtECCVerify(key.dev, &blob, digest.data(), 32, &signature));
+    digest[0] ^= 0x80;
+    EXPECT_EQ(SAR_FAIL, k.SKF_ECCVerify(key.dev, &blob, digest.data(), 32, &signature));
+    EXPECT_EQ(SAR_INVALIDPARAMERR, k.SKF_ECCVerify(key.dev, &blob, digest.data(), 20, &signature));
+    blob.BitLen = 192;
+    EXPECT_EQ(SAR_MODULUSLENERR, k.SKF_ECCVerify(key.dev, &blob, digest.data(), 32, &signature));
+    blob.BitLen = 256;
+
+    // SKF_ExtECCEncrypt to OpenSSL's key opens with OpenSSL.
+    for (size_t n : {size_t(1), size_t(5), size_t(200)}) {
+        Bytes plain(n);
+        for (size_t i = 0; i < n; ++i) plain[i] = uint8_t(i * 7 + 1);
+        Bytes raw(164 + n);
+        memset(raw.data(), 0xEE, raw.size());
+        ECCCIPHERBLOB* cipher = reinterpret_cast<ECCCIPHERBLOB*>(raw.data());
+        ASSERT_EQ(SAR_OK, k.SKF_ExtECCEncrypt(key.dev, &blob, plain.data(), ULONG(n), cipher));
+        EXPECT_EQ(n, cipher->CipherLen);
+        EXPECT_EQ(Bytes(32, 0), Bytes(cipher->XCoordinate, cipher->XCoordinate + 32));
+        Bytes keyForm = {0x04};
+        keyForm = Concat(keyForm, Tail32(cipher->XCoordinate));
+        keyForm = Concat(keyForm, Tail32(cipher->YCoordinate));
+        keyForm = Concat(keyForm, Bytes(cipher->HASH, cipher->HASH + 32));
+        keyForm = Concat(keyForm, Bytes(cipher->Cipher, cipher->Cipher + n));
+        EXPECT_EQ(plain, RefSm2Decrypt(foreign, keyForm)) << n;
+    }
+    Bytes raw(200);
+    BYTE one = 1;
+    EXPECT_EQ(SAR_INDATALENERR,
+              k.SKF_ExtECCEncrypt(key.dev, &blob, &one, 0, reinterpret_cast<ECCCIPHERBLOB*>(raw.data())));
+    EXPECT_EQ(SAR_INDATALENERR,
+              k.SKF_ExtECCEncrypt(key.dev, &blob, &one, 0xFFFFFFF0u, reinterpret_cast<ECCCIPHERBLOB*>(raw.data())));
+}
+
+TEST_F(SKFKeyCrypto, Sm2DecryptionOnTheKey) {
+    const Bytes publicKey = GenerateSm2();
+    Bytes plain;
+    Bytes secret(128);
+    for (size_t i = 0; i < secret.size(); ++i) secret[i] = uint8_t(0xC0 ^ i);
+    // The container holds a signature key only: the exchange key is missing.
+    EXPECT_EQ(SAR_KEYUSAGEERR, EccDecrypt(1, RefSm2Encrypt(publicKey, secret), plain));
+    ASSERT_EQ(SAR_OK, EccDecrypt(2, RefSm2Encrypt(publicKey, secret), plain));
+    EXPECT_EQ(secret, plain);
+    ULONG len = 0;
+    Bytes raw(164 + 129);
+    ECCCIPHERBLOB* blob = reinterpret_cast<ECCCIPHERBLOB*>(raw.data());
+    blob->CipherLen = 129;
+    EXPECT_EQ(SAR_INDATALENERR, k.SKFEX_ECCDecrypt(container, 2, blob, raw.data(), &len));
+    EXPECT_EQ(129u, len);
+    blob->CipherLen = 16;
+    len = 0;
+    EXPECT_EQ(SAR_OK, k.SKFEX_ECCDecrypt(container, 2, blob, nullptr, &len));
+    EXPECT_EQ(16u, len);
+}
+
+TEST_F(SKFKeyCrypto, RsaKeysSignAndDecrypt) {
+    for (ULONG bits : {1024u, 2048u}) {
+        SCOPED_TRACE(bits);
+        const ULONG modLen = bits / 8;
+        RSAPUBLICKEYBLOB blob = GenerateRsa(bits);
+        EXPECT_EQ(0x00010000u, blob.AlgID);
+        EXPECT_EQ(bits, blob.BitLen);
+        const Bytes n(blob.Modulus, blob.Modulus + modLen);
+        const Bytes e(blob.PublicExponent, blob.PublicExponent + 4);
+        EXPECT_EQ(Bytes(256 - modLen, 0), Bytes(blob.Modulus + modLen, blob.Modulus + 256));
+        RSAPUBLICKEYBLOB exported;
+        ULONG len = 0;
+        EXPECT_EQ(SAR_OK, k.SKF_ExportPublicKey(container, TRUE, nullptr, &len));
+        EXPECT_EQ(268u, len);
+        len = sizeof exported;
+        ASSERT_EQ(SAR_OK, k.SKF_ExportPublicKey(container, TRUE, reinterpret_cast<BYTE*>(&exported), &len));
+        EXPECT_EQ(0, memcmp(&blob, &exported, sizeof blob));
+
+        // DigestInfo || SHA-256 signed on the key, verified by OpenSSL and by
+        // the library's own verification.
+        Bytes digest(32);
+        for (size_t i = 0; i < 32; ++i) digest[i] = uint8_t(i * 3 + bits);
+        Bytes data = Concat(kSha256Info, digest);
+        len = 0;
+        EXPECT_EQ(SAR_OK, k.SKF_RSASignData(container, data.data(), ULONG(data.size()), nullptr, &len));
+        EXPECT_EQ(modLen, len);
+        Bytes signature(modLen);
+        len = modLen - 1;
+        EXPECT_EQ(SAR_BUFFER_TOO_SMALL,
+                  k.SKF_RSASignData(container, data.data(), ULONG(data.size()), signature.data(), &len));
+        len = modLen;
+        ASSERT_EQ(SAR_OK, k.SKF_RSASignData(container, data.data(), ULONG(data.size()), signature.data(), &len));
+        EXPECT_EQ(modLen, len);
+        EXPECT_TRUE(RefRsaVerifySha256(n, e, digest, signature));
+        EXPECT_EQ(SAR_OK, k.SKF_RSAVerify(key.dev, &blob, data.data(), ULONG(data.size()), signature.data(), modLen));
+        Bytes tooLong(modLen - 10, 1);
+        len = 0;
+        EXPECT_EQ(SAR_INDATALENERR,
+                  k.SKF_RSASignData(container, tooLong.data(), ULONG(tooLong.size()), signature.data(), &len));
+        EXPECT_EQ(modLen, len);
+
+        // The raw decryption returns the block OpenSSL encrypted.
+        const Bytes secret = Text("sixteen byte key");
+        Bytes cipher = RefRsaEncrypt(n, e, secret);
+        Bytes block(modLen);
+        len = modLen;
+        ASSERT_EQ(SAR_OK, k.SKFEX_RSADecrypt(container, cipher.data(), modLen, block.data(), &len, 2));
+        EXPECT_EQ(modLen, len);
+        EXPECT_EQ(0, block[0]);
+        EXPECT_EQ(2, block[1]);
+        EXPECT_EQ(secret, Bytes(block.end() - 16, block.end()));
+        EXPECT_EQ(SAR_KEYUSAGEERR, k.SKFEX_RSADecrypt(container, cipher.data(), modLen, block.data(), &len, 1));
+        len = 0;
+        EXPECT_EQ(SAR_INDATALENERR, k.SKFEX_RSADecrypt(container, cipher.data(), modLen - 1, block.data(), &len, 2));
+        EXPECT_EQ(modLen, len);
+        EXPECT_EQ(SAR_OK, k.SKFEX_RSADecrypt(container, cipher.data(), modLen, nullptr, &len, 2));
+        EXPECT_EQ(modLen, len);
+        ECCSIGNATUREBLOB sm2;
+        EXPECT_EQ(SAR_KEYINFOTYPEERR, k.SKF_ECCSignData(container, digest.data(), 32, &sm2));
+    }
+    RSAPUBLICKEYBLOB blob;
+    EXPECT_EQ(SAR_INDATAERR, k.SKF_GenRSAKeyPair(container, 1536, &blob));
+}
+
+TEST_F(SKFKeyCrypto, RsaVerificationAndPublicOperation) {
+    const RefRsaKey rsa = RefRsaGenerateE(1024, 3);
+    RSAPUBLICKEYBLOB blob = RsaBlob(rsa.n, rsa.e);
+    Bytes digest(32, 0x42);
+    const Bytes data = Concat(kSha256Info, digest);
+
+    // A proper PKCS#1 v1.5 block, signed with the private exponent.
+    Bytes block(128, 0xFF);
+    block[0] = 0;
+    block[1] = 1;
+    block[128 - data.size() - 1] = 0;
+    memcpy(block.data() + 128 - data.size(), data.data(), data.size());
+    Bytes signature = RefModExp(rsa.n, rsa.d, block);
+    ASSERT_TRUE(RefRsaVerifySha256(rsa.n, rsa.e, digest, signature));
+    Bytes d = data;
+    EXPECT_EQ(SAR_OK, k.SKF_RSAVerify(key.dev, &blob, d.data(), ULONG(d.size()), signature.data(), 128));
+    signature[100] ^= 4;
+    EXPECT_EQ(SAR_HASHNOTEQUALERR, k.SKF_RSAVerify(key.dev, &blob, d.data(), ULONG(d.size()), signature.data(), 128));
+
+    // A block that only ends with the data (a forger's cube root for e = 3
+    // gives such blocks) is refused; so are short padding and a changed data byte.
+    Bytes forged(128, 0x11);
+    forged[0] = 0;
+    memcpy(forged.data() + 128 - data.size(), data.data(), data.size());
+    Bytes forgedSig = RefModExp(rsa.n, rsa.d, forged);
+    EXPECT_EQ(SAR_HASHNOTEQUALERR, k.SKF_RSAVerify(key.dev, &blob, d.data(), ULONG(d.size()), forgedSig.data(), 128));
+    Bytes shortPad = block;
+    shortPad[2] = 0x00;  // the data ends the block, but the padding stops early
+    Bytes shortSig = RefModExp(rsa.n, rsa.d, shortPad);
+    EXPECT_EQ(SAR_HASHNOTEQUALERR, k.SKF_RSAVerify(key.dev, &blob, d.data(), ULONG(d.size()), shortSig.data(), 128));
+
+    Bytes big(118, 1);
+    EXPECT_EQ(SAR_INDATALENERR, k.SKF_RSAVerify(key.dev, &blob, big.data(), 118, signature.data(), 128));
+    EXPECT_EQ(SAR_INDATALENERR, k.SKF_RSAVerify(key.dev, &blob, d.data(), ULONG(d.size()), signature.data(), 127));
+    blob.BitLen = 4096;
+    EXPECT_EQ(SAR_MODULUSLENERR, k.SKF_RSAVerify(key.dev, &blob, d.data(), ULONG(d.size()), signature.data(), 512));
+    Bytes out(512);
+    ULONG len = 512;
+    EXPECT_EQ(SAR_MODULUSLENERR, k.SKF_ExtRSAPubKeyOperation(key.dev, &blob, out.data(), 512, out.data(), &len));
+
+    // The raw public-key operation equals OpenSSL's verify-recover without padding.
+    const RefRsaKey rsa2 = RefRsaGenerateE(2048, 65537);
+    blob = RsaBlob(rsa2.n, rsa2.e);
+    Bytes input(256);
+    for (size_t i = 0; i < input.size(); ++i) input[i] = uint8_t(i);
+    input[0] = 0x01;
+    out.assign(256, 0);
+    len = 256;
+    ASSERT_EQ(SAR_OK, k.SKF_ExtRSAPubKeyOperation(key.dev, &blob, input.data(), 256, out.data(), &len));
+    EXPECT_EQ(256u, len);
+    EXPECT_EQ(RefRsaVerifyRecoverRaw(rsa2.n, rsa2.e, input), out);
+    len = 256;
+    EXPECT_EQ(SAR_INDATALENERR, k.SKF_ExtRSAPubKeyOperation(key.dev, &blob, input.data(), 255, out.data(), &len));
+    EXPECT_EQ(256u, len);
+    len = 255;
+    EXPECT_EQ(SAR_BUFFER_TOO_SMALL, k.SKF_ExtRSAPubKeyOperation(key.dev, &blob, input.data(), 256, out.data(), &len));
+    EXPECT_EQ(256u, len);
+}
+
+TEST_F(SKFKeyCrypto, EnvelopedKeyPairsImport) {
+    const Bytes signKey = GenerateSm2();
+    // Both forms are wrapped for the container's signature key and become
+    // its exchange key pair.
+    for (bool bare : {false, true}) {
+        SCOPED_TRACE(bare);
+        const RefSm2Key pair = RefSm2Generate();
+        const Bytes symKey = Text("0123456789abcdef");
+        Bytes wrapped = bare ? RefSm2Encrypt(signKey, pair.d) : RefSm2Encrypt(signKey, symKey);
+        const size_t cipherLen = wrapped.size() - 97;
+        Bytes blob(kEnvelopeFixed + cipherLen, 0);
+        ENVELOPEDKEYBLOB* env = reinterpret_cast<ENVELOPEDKEYBLOB*>(blob.data());
+        env->Version = bare ? 0xB1D7 : 1;
+        env->ulSymmAlgID = 0x401;
+        env->ulBits = 256;
+        const Bytes encryptedD = RefSm4Ecb(symKey, pair.d);
+        memcpy(env->cbEncryptedPriKey + 32, encryptedD.data(), 32);
+        env->PubKey = EccBlob(pair.publicKey);
+        memcpy(env->ECCCipherBlob.XCoordinate + 32, wrapped.data() + 1, 32);
+        memcpy(env->ECCCipherBlob.YCoordinate + 32, wrapped.data() + 33, 32);
+        memcpy(env->ECCCipherBlob.HASH, wrapped.data() + 65, 32);
+        env->ECCCipherBlob.CipherLen = ULONG(cipherLen);
+        memcpy(blob.data() + kEnvelopeFixed, wrapped.data() + 97, cipherLen);
+        if (!bare) {
+            EXPECT_EQ(388u, blob.size());  // the form Certaide builds
+        }
+
+        // Out of bounds: refused before anything reaches the key.
+        key.ClearRecord();
+        Bytes bad = blob;
+        ENVELOPEDKEYBLOB* badEnv = reinterpret_cast<ENVELOPEDKEYBLOB*>(bad.data());
+        if (bare)
+            badEnv->ECCCipherBlob.CipherLen = 160;
+        else
+            badEnv->ulBits = 1024;
+        GuardedBytes guardedBad(bad);
+        EXPECT_EQ(SAR_INDATALENERR,
+                  k.SKF_ImportECCKeyPair(container, reinterpret_cast<ENVELOPEDKEYBLOB*>(guardedBad.data())));
+        EXPECT_EQ(0u, key.CountIns(INS_IMPORT_SM2_PAIR));
+
+        GuardedBytes guarded(blob);
+        ASSERT_EQ(SAR_OK, k.SKF_ImportECCKeyPair(container, reinterpret_cast<ENVELOPEDKEYBLOB*>(guarded.data())));
+        EXPECT_EQ(pair.publicKey, ExportEcc(FALSE));
+        EXPECT_EQ(signKey, ExportEcc(TRUE));
+        Bytes plain;
+        const Bytes secret = Text("for the exchange key");
+        ASSERT_EQ(SAR_OK, EccDecrypt(1, RefSm2Encrypt(pair.publicKey, secret), plain));
+        EXPECT_EQ(secret, plain);
+    }
+}
+
+TEST_F(SKFKeyCrypto, ImportWithoutSignatureKeyIsRefused) {
+    ENVELOPEDKEYBLOB env;
+    memset(&env, 0, sizeof env);
+    EXPECT_EQ(SAR_KEYNOTFOUNTERR, k.SKF_ImportECCKeyPair(container, &env));
+    ULONG len = 0;
+    EXPECT_EQ(SAR_KEYNOTFOUNTERR, k.SKF_ExportPublicKey(container, TRUE, nullptr, &len));
+    GenerateSm2();
+    EXPECT_EQ(SAR_KEYNOTFOUNTERR, k.SKF_ExportPublicKey(container, FALSE, nullptr, &len));
+    len = 131;
+    Bytes out(132);
+    EXPECT_EQ(SAR_BUFFER_TOO_SMALL, k.SKF_ExportPublicKey(container, TRUE, out.data(), &len));
+    EXPECT_EQ(132u, len);
+}
+
+TEST_F(SKFKeyCrypto, RandomComesFromTheKeyInPieces) {
+    Bytes random(300, 0);
+    key.ClearRecord();
+    ASSERT_EQ(SAR_OK, k.SKF_GenRandom(key.dev, random.data(), 300));
+    std::vector<uint16_t> pieces;
+    for (const vk::RecordEntry& e : key.Record())
+        if (e.ins == INS_RANDOM) pieces.push_back(e.le);
+    EXPECT_EQ((std::vector<uint16_t>{128, 128, 44}), pieces);
+    EXPECT_NE(Bytes(44, 0), Bytes(random.end() - 44, random.end()));
+    key.ClearRecord();
+    EXPECT_EQ(SAR_OK, k.SKF_GenRandom(key.dev, random.data(), 0));
+    EXPECT_EQ(0u, key.CountIns(INS_RANDOM));
+}
+
+}  // namespace
