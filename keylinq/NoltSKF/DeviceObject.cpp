@@ -10,6 +10,7 @@
 #include "DeviceContext.h"
 #include "DeviceInfo.h"
 #include "DeviceManager.h"
+#include "KeyObject.h"
 #include "SarFromResult.h"
 #include "SoftCrypto.h"
 #include "TraceHelper.h"
@@ -74,12 +75,6 @@ uint32_t CDeviceObject::ExtRSAPriKeyOperation(RSAPRIVATEKEYBLOB*, BYTE*, ULONG, 
 uint32_t CDeviceObject::ExtECCDecrypt(ECCPRIVATEKEYBLOB*, ECCCIPHERBLOB*, BYTE*, ULONG*) { return SKFNotSupported(); }
 uint32_t CDeviceObject::ExtECCSign(ECCPRIVATEKEYBLOB*, BYTE*, ULONG, BYTE*, BYTE*) { return SKFNotSupported(); }
 
-// Key handles come with their own family; until then they are not offered.
-uint32_t CDeviceObject::SetSymmKey(BYTE*, ULONG, HANDLE*) { return SKFNotSupported(); }
-uint32_t CDeviceObject::DigestInit(ULONG, ECCPUBLICKEYBLOB*, unsigned char*, ULONG, HANDLE*) {
-    return SKFNotSupported();
-}
-
 // ---- device-level cryptography: random numbers from the key, public-key
 // operations with the caller's keys on the host.
 
@@ -105,6 +100,65 @@ void EccKeyFromBlob(const ECCPUBLICKEYBLOB* pBlob, uint8_t* pKey) {
 }
 
 }  // namespace
+
+// ---- key handles made by the device: session keys and digests
+
+uint32_t CDeviceObject::SetSymmKey(BYTE* pbKey, ULONG ulAlgID, HANDLE* phKey) {
+    TRACE_NAME(L"CDeviceObject::SetSymmKey");
+    uint32_t hr = 0;
+    CSymKeyObject* pSymKey = nullptr;
+    CHECK_GOTO(!m_pDeviceContext, L"NULL == pDeviceContext", SAR_INVALIDHANDLEERR);
+    pSymKey = new (std::nothrow) CSymKeyObject(m_pDeviceContext);
+    CHECK_GOTO(!pSymKey, L"NULL == pSymKeyHandle", SAR_MEMORYERR);
+    TRACE_STEP(L"new SKF_SYMKEY_OBJECT");
+    // A failure is never a handle: an unknown algorithm or a key that the
+    // key refused ends here.
+    hr = pSymKey->SetSymmKey(ulAlgID, pbKey);
+    if (hr != 0) delete pSymKey;
+    CHECK_GOTO(hr != 0, L"pSymKeyObject->SetSymmKey", hr);
+    *phKey = static_cast<CKeyObject*>(pSymKey);
+exit:
+    return hr;
+}
+
+uint32_t CDeviceObject::DigestInit(ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey, unsigned char* pucID, ULONG ulIDLen,
+                                   HANDLE* phHash) {
+    TRACE_NAME(L"CDeviceObject::DigestInit");
+    static const char kDefaultId[] = "1234567812345678";
+    uint32_t hr = 0;
+    uint8_t hashId = 0;
+    uint8_t z[32] = {};
+    bool withZ = false;
+    CDigestObject* pDigest = nullptr;
+    if (ulAlgID == 1)
+        hashId = VM_ALG_SM3;
+    else if (ulAlgID == 2)
+        hashId = 11;
+    else if (ulAlgID == 4)
+        hashId = 12;
+    CHECK_GOTO(hashId == 0, L"CHECK ulAlgID", SAR_INDATAERR);
+    if (ulAlgID == 1 && pPubKey) {
+        uint8_t key[2 * kSM2KeyLen];
+        CHECK_GOTO(!pucID, L"NULL == pucID", SAR_INVALIDPARAMERR);
+        CHECK_GOTO(ulIDLen < 16 || memcmp(pucID, kDefaultId, 16) != 0, L"CHECK pucID value", SAR_INVALIDPARAMERR);
+        CHECK_GOTO(pPubKey->BitLen / 8 != kSM2KeyLen, L"SM2_KEY_LENGTH != nKeyLen", SAR_MODULUSLENERR);
+        EccKeyFromBlob(pPubKey, key);
+        hr = SM2_GetZVal(key, z);
+        CHECK_GOTO(hr != 0, L"SM2_GetZVal", hr);
+        withZ = true;
+    }
+    CHECK_GOTO(!m_pDeviceContext, L"NULL == pDeviceContext", SAR_INVALIDHANDLEERR);
+    pDigest = new (std::nothrow) CDigestObject(m_pDeviceContext);
+    CHECK_GOTO(!pDigest, L"NULL == pDigestObject", SAR_MEMORYERR);
+    TRACE_STEP(L"new CDigestObject");
+    hr = pDigest->DigestInit(hashId);
+    if (hr == 0 && withZ) hr = pDigest->DigestUpdate(z, sizeof z);
+    if (hr != 0) delete pDigest;
+    CHECK_GOTO(hr != 0, L"pDigestObject->DigestInit", hr);
+    *phHash = static_cast<CKeyObject*>(pDigest);
+exit:
+    return hr;
+}
 
 uint32_t CDeviceObject::GenerateRandom(ULONG ulRandomLen, BYTE* pbRandom) {
     TRACE_NAME(L"CDeviceObject::GenerateRandom");

@@ -380,3 +380,27 @@ Bytes RefSm2Decrypt(const RefSm2Key& k, const Bytes& cipher) {
     EVP_PKEY_free(key);
     return out;
 }
+
+Bytes RefCipher(const char* name, const Bytes& key, const Bytes& iv, const Bytes& in, bool pad, bool encrypt) {
+    EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, name, nullptr);
+    if (!cipher) return {};
+    Bytes out(in.size() + 32);
+    int n = 0, m = 0;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.empty() ? nullptr : iv.data(), encrypt) == 1 &&
+              EVP_CIPHER_CTX_set_padding(ctx, pad ? 1 : 0) == 1 &&
+              EVP_CipherUpdate(ctx, out.data(), &n, in.data(), int(in.size())) == 1 &&
+              EVP_CipherFinal_ex(ctx, out.data() + n, &m) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    EVP_CIPHER_free(cipher);
+    if (!ok) return {};
+    out.resize(size_t(n + m));
+    return out;
+}
+
+Bytes RefDigest(const char* name, const Bytes& in) {
+    EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
+    Bytes out = md ? Digest(md, in) : Bytes();
+    EVP_MD_free(md);
+    return out;
+}

@@ -2,9 +2,16 @@
 // Independent references on OpenSSL (KeyObjectReference.cpp), shared by
 // the key-object tests and the SKF tests.
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
+
+inline Bytes Concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+inline Bytes Text(const char* s) { return Bytes(s, s + strlen(s)); }
 
 // Independent references on OpenSSL (KeyObjectReference.cpp).
 Bytes RefSm3(const Bytes& in);
@@ -44,3 +51,8 @@ RefSm2Key RefSm2Generate();
 Bytes RefSm2SignMessage(const RefSm2Key& key, const Bytes& message);
 // OpenSSL's SM2 decryption of 04 || x1 || y1 || C3 || C2; empty on failure.
 Bytes RefSm2Decrypt(const RefSm2Key& key, const Bytes& cipher);
+// OpenSSL's EVP cipher by name ("SM4-ECB", "DES-EDE3-CBC", ...), PKCS#7
+// padding on or off, encrypting or decrypting; empty on failure.
+Bytes RefCipher(const char* name, const Bytes& key, const Bytes& iv, const Bytes& in, bool pad, bool encrypt);
+// OpenSSL's digest by name ("SHA1", "SHA256", "SM3").
+Bytes RefDigest(const char* name, const Bytes& in);

@@ -56,13 +56,6 @@ ECCSIGNATUREBLOB SigBlob(const Bytes& rs) {
     return blob;
 }
 
-Bytes Concat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Bytes Text(const char* s) { return Bytes(s, s + strlen(s)); }
-
 // SHA-256 DigestInfo prefix.
 const Bytes kSha256Info = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
                            0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
