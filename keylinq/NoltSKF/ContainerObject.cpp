@@ -137,7 +137,7 @@ exit:
     return hr;
 }
 
-// Session keys and agreements: their own family.
+// The session keys that the library does not hand out wrapped.
 uint32_t CContainerObject::RSAExportSessionKey(ULONG, RSAPUBLICKEYBLOB*, BYTE*, ULONG*, HANDLE*) {
     return SKFNotSupported();
 }
@@ -152,4 +152,3 @@ uint32_t CContainerObject::GenerateAgreementDataAndKeyWithECC(ULONG, ECCPUBLICKE
                                                               HANDLE*) {
     return SKFNotSupported();
 }
-uint32_t CContainerObject::ImportSessionKey(ULONG, BYTE*, ULONG, HANDLE*) { return SKFNotSupported(); }

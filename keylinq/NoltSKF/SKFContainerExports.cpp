@@ -237,12 +237,21 @@ ULONG __stdcall SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE*
                       [&] { return pContainer->ExportPublicKey(bSignFlag, pbBlob, pulBlobLen); });
 }
 
-ULONG __stdcall SKF_ImportSessionKey(HCONTAINER hContainer, ULONG, BYTE* pbWrapedData, ULONG, HANDLE* phKey) {
+ULONG __stdcall SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData, ULONG ulWrapedLen,
+                                     HANDLE* phKey) {
     CExportFrame frame(L"SKF_ImportSessionKey");
     SKF_REQUIRE(pbWrapedData);
     SKF_REQUIRE(phKey);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"ImportSessionKey", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    HANDLE hKey = nullptr;
+    const ULONG rc = frame.Call(
+        L"ImportSessionKey", [&] { return pContainer->ImportSessionKey(ulAlgId, pbWrapedData, ulWrapedLen, &hKey); });
+    if (rc == SAR_OK) {
+        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context());
+        *phKey = hKey;
+    }
+    return rc;
 }
 
 ULONG __stdcall SKFEX_RSADecrypt(HCONTAINER hContainer, BYTE* pbIn, ULONG ulInLen, BYTE* pbOut, ULONG* pulOutLen,

@@ -16,6 +16,7 @@ constexpr ULONG SGD_SM2_1 = 0x00020200;
 constexpr ULONG SGD_SM2_3 = 0x00020800;
 constexpr uint8_t INS_RANDOM = 0x50;
 constexpr uint8_t INS_IMPORT_SM2_PAIR = 0x72;
+constexpr uint8_t INS_IMPORT_SESSION_KEY = 0xA0;
 constexpr uint32_t kEnvelopeFixed = 372;  // ENVELOPEDKEYBLOB up to its Cipher
 
 Bytes Tail32(const BYTE* field) { return Bytes(field + 32, field + 64); }
@@ -426,6 +427,68 @@ TEST_F(SKFKeyCrypto, ImportWithoutSignatureKeyIsRefused) {
     Bytes out(132);
     EXPECT_EQ(SAR_BUFFER_TOO_SMALL, k.SKF_ExportPublicKey(container, TRUE, out.data(), &len));
     EXPECT_EQ(132u, len);
+}
+
+// Encrypts 32 bytes under the key handle (IV for CBC), then closes it.
+Bytes EncryptAndClose(KeylinqLibrary& k, HANDLE h, const Bytes& iv) {
+    BLOCKCIPHERPARAM param;
+    memset(&param, 0, sizeof param);
+    memcpy(param.IV, iv.data(), iv.size());
+    param.IVLen = ULONG(iv.size());
+    EXPECT_EQ(SAR_OK, k.SKF_EncryptInit(h, param));
+    Bytes plain(32);
+    for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(i);
+    Bytes out(64);
+    ULONG len = ULONG(out.size());
+    EXPECT_EQ(SAR_OK, k.SKF_Encrypt(h, plain.data(), 32, out.data(), &len));
+    out.resize(len);
+    EXPECT_EQ(SAR_OK, k.SKF_CloseHandle(h));
+    return out;
+}
+
+TEST_F(SKFKeyCrypto, WrappedSessionKeysImport) {
+    Bytes plain(32);
+    for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(i);
+    const Bytes iv(16, 0x3C);
+    const Bytes sessionKey = Text("session key 16 b");
+
+    // SM2: the ECCCIPHERBLOB's own CipherLen counts, not ulWrapedLen.
+    const Bytes signKey = GenerateSm2();
+    const Bytes wrapped = RefSm2Encrypt(signKey, sessionKey);
+    Bytes raw(164 + 16);
+    ECCCIPHERBLOB* blob = reinterpret_cast<ECCCIPHERBLOB*>(raw.data());
+    memcpy(blob->XCoordinate + 32, wrapped.data() + 1, 32);
+    memcpy(blob->YCoordinate + 32, wrapped.data() + 33, 32);
+    memcpy(blob->HASH, wrapped.data() + 65, 32);
+    blob->CipherLen = 16;
+    memcpy(blob->Cipher, wrapped.data() + 97, 16);
+
+    key.ClearRecord();
+    HANDLE h = reinterpret_cast<HANDLE>(0x66);
+    for (ULONG alg : {0x01000000u, 0x00000002u}) {
+        EXPECT_EQ(SAR_NOTSUPPORTYETERR, k.SKF_ImportSessionKey(container, alg, raw.data(), 180, &h));
+    }
+    blob->CipherLen = 396;
+    EXPECT_EQ(SAR_INDATALENERR, k.SKF_ImportSessionKey(container, 0x401, raw.data(), 180, &h));
+    EXPECT_EQ(reinterpret_cast<HANDLE>(0x66), h);
+    EXPECT_EQ(0u, key.CountIns(INS_IMPORT_SESSION_KEY));
+    blob->CipherLen = 16;
+    ASSERT_EQ(SAR_OK, k.SKF_ImportSessionKey(container, 0x401, raw.data(), 7, &h));
+    EXPECT_EQ(RefCipher("SM4-ECB", sessionKey, {}, plain, false, true), EncryptAndClose(k, h, {}));
+
+    // RSA: exactly ulWrapedLen bytes of OpenSSL's PKCS#1 encryption.
+    HCONTAINER rsaContainer = nullptr;
+    std::string name = "rsa";
+    ASSERT_EQ(SAR_OK, k.SKF_CreateContainer(key.app, &name[0], &rsaContainer));
+    RSAPUBLICKEYBLOB pub;
+    ASSERT_EQ(SAR_OK, k.SKF_GenRSAKeyPair(rsaContainer, 1024, &pub));
+    Bytes rsaWrapped = RefRsaEncrypt(Bytes(pub.Modulus, pub.Modulus + 128), Bytes(pub.PublicExponent, pub.PublicExponent + 4),
+                                     sessionKey);
+    ASSERT_EQ(SAR_OK, k.SKF_ImportSessionKey(rsaContainer, 0x402, rsaWrapped.data(), 128, &h));
+    EXPECT_EQ(RefCipher("SM4-CBC", sessionKey, iv, plain, false, true), EncryptAndClose(k, h, iv));
+    Bytes tooLong(493, 1);
+    EXPECT_EQ(SAR_INDATALENERR, k.SKF_ImportSessionKey(rsaContainer, 0x402, tooLong.data(), 493, &h));
+    EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(rsaContainer));
 }
 
 TEST_F(SKFKeyCrypto, RandomComesFromTheKeyInPieces) {
