@@ -144,11 +144,3 @@ uint32_t CContainerObject::RSAExportSessionKey(ULONG, RSAPUBLICKEYBLOB*, BYTE*, 
 uint32_t CContainerObject::ECCExportSessionKey(ULONG, ECCPUBLICKEYBLOB*, ECCCIPHERBLOB*, HANDLE*) {
     return SKFNotSupported();
 }
-uint32_t CContainerObject::GenerateAgreementDataWithECC(ULONG, ECCPUBLICKEYBLOB*, BYTE*, ULONG, HANDLE*) {
-    return SKFNotSupported();
-}
-uint32_t CContainerObject::GenerateAgreementDataAndKeyWithECC(ULONG, ECCPUBLICKEYBLOB*, ECCPUBLICKEYBLOB*,
-                                                              ECCPUBLICKEYBLOB*, BYTE*, ULONG, BYTE*, ULONG,
-                                                              HANDLE*) {
-    return SKFNotSupported();
-}

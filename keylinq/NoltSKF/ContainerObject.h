@@ -54,6 +54,10 @@ public:
     uint32_t ImportSessionKey(ULONG ulAlgId, BYTE* pbWrapedData, ULONG ulWrapedLen, HANDLE* phKey) override;
 
 protected:
+    // The key file of the container's SM2 key pair that agrees session keys
+    // (the exchange key, else the signature key), with the checks of the
+    // device context that the agreement commands need.
+    uint32_t AgreementKeyFID(uint16_t* pnKeyFID);
     // The key of an operation named by bSignFlag: the exchange key (which
     // must exist) for false; the signature key for true, or the exchange
     // key when there is none.

@@ -7,7 +7,10 @@
 #include <memory>
 #include <new>
 
+#include "APDUKey.h"
+#include "ContainerKeyBlobs.h"
 #include "DeviceContext.h"
+#include "SarFromResult.h"
 #include "GMSymKeyHandle.h"
 #include "HashObject.h"
 #include "SKFDevice.h"
@@ -362,5 +365,87 @@ uint32_t CMacKeyObject::Mac(const BYTE* pbData, ULONG ulDataLen, BYTE* pbMac, UL
     hr = MacFinal(pbMac, pulMacLen);
     CHECK_GOTO(hr != 0, L"MacFinal", hr);
 exit:
+    return hr;
+}
+
+// ---- key agreement
+
+namespace {
+constexpr uint32_t kMaxCoordinate = 64;
+constexpr uint32_t kCommandData = 256;  // the data field of the agreement commands
+}  // namespace
+
+uint16_t SKFAgreementWord(ULONG ulAlgId) {
+    switch (ulAlgId) {
+        case 0x00000101:
+        case 0x00000102:
+            return uint16_t(0x1000 | (ulAlgId & 0xFF));
+        case 0x00000401:
+        case 0x00000402:
+            return uint16_t(0x1300 | (ulAlgId & 0xFF));
+        default:
+            return 0;
+    }
+}
+
+uint32_t SKFEncodeAgreementKey(const ECCPUBLICKEYBLOB* pBlob, uint8_t* pOut, uint32_t* pnLen) {
+    const uint32_t n = pBlob->BitLen / 8;
+    if (n > kMaxCoordinate) return SAR_INDATALENERR;
+    StoreBE32(pOut, pBlob->BitLen);
+    memcpy(pOut + 4, pBlob->XCoordinate + kMaxCoordinate - n, n);
+    memcpy(pOut + 4 + n, pBlob->YCoordinate + kMaxCoordinate - n, n);
+    *pnLen = 4 + 2 * n;
+    return 0;
+}
+
+uint32_t SKFDecodeAgreementReply(const uint8_t* pReply, uint32_t nReplyLen, ECCPUBLICKEYBLOB* pBlob,
+                                 uint32_t* pnAgreementID) {
+    if (nReplyLen < 4) return SAR_INDATALENERR;
+    const uint32_t bits = uint32_t(pReply[0]) << 24 | uint32_t(pReply[1]) << 16 | uint32_t(pReply[2]) << 8 | pReply[3];
+    const uint32_t n = bits / 8;
+    if (n > kMaxCoordinate || nReplyLen < 8 + 2 * n) return SAR_INDATALENERR;
+    memset(pBlob, 0, sizeof *pBlob);
+    pBlob->BitLen = bits;
+    memcpy(pBlob->XCoordinate + kMaxCoordinate - n, pReply + 4, n);
+    memcpy(pBlob->YCoordinate + kMaxCoordinate - n, pReply + 4 + n, n);
+    const uint8_t* id = pReply + 4 + 2 * n;
+    if (pnAgreementID) *pnAgreementID = uint32_t(id[0]) << 24 | uint32_t(id[1]) << 16 | uint32_t(id[2]) << 8 | id[3];
+    return 0;
+}
+
+uint32_t CAgreementObject::GenerateKeyWithECC(ECCPUBLICKEYBLOB* pPubKey, ECCPUBLICKEYBLOB* pTempPubKey, BYTE* pbID,
+                                              ULONG ulIDLen, HANDLE* phKey) {
+    TRACE_NAME(L"CAgreementObject::GenerateKeyWithECC");
+    uint32_t hr = 0;
+    uint8_t key[4 + 2 * kMaxCoordinate];
+    uint8_t tempKey[4 + 2 * kMaxCoordinate];
+    uint32_t keyLen = 0;
+    uint32_t tempKeyLen = 0;
+    uint32_t answer = 0;
+    CSymKeyObject* pSymKey = nullptr;
+    CHECK_GOTO(!m_pDeviceContext, L"NULL == pDeviceContext", SAR_INVALIDHANDLEERR);
+    CHECK_GOTO(!m_pDeviceContext->GetDeviceHandle(), L"NULL == pDeviceHandle", SAR_INVALIDHANDLEERR);
+    CHECK_GOTO(!m_pDeviceContext->GetAPDUKey(), L"NULL == pApduKey", 0x80070101u);
+    hr = SKFEncodeAgreementKey(pPubKey, key, &keyLen);
+    CHECK_GOTO(hr != 0, L"CHECK pECCPubKeyBlob->BitLen", hr);
+    hr = SKFEncodeAgreementKey(pTempPubKey, tempKey, &tempKeyLen);
+    CHECK_GOTO(hr != 0, L"CHECK pTempECCPubKeyBlob->BitLen", hr);
+    // The command's data: 0, file id, agreement id, the two keys, the ID
+    // with its length; an ID that overflows it is refused here.
+    CHECK_GOTO(ulIDLen > kCommandData || 12 + keyLen + tempKeyLen + ulIDLen > kCommandData, L"CHECK ulIDLen",
+               SAR_INDATALENERR);
+    pSymKey = new (std::nothrow) CSymKeyObject(m_pDeviceContext);
+    CHECK_GOTO(!pSymKey, L"NULL == pSymKeyObject", SAR_MEMORYERR);
+    TRACE_STEP(L"new SKF_AGREEMENT_OBJECT");
+    hr = FoldObjectResult(m_pDeviceContext->GetAPDUKey()->GenerateKeyWithECC(m_nKeyFID, m_nAgreementID, key, keyLen,
+                                                                            tempKey, tempKeyLen, pbID, ulIDLen,
+                                                                            &answer));
+    CHECK_GOTO(hr != 0, L"pApduKey->GenerateKeyWithECC", hr);
+    hr = pSymKey->SetSymmKey(m_ulAlgId, nullptr);
+    CHECK_GOTO(hr != 0, L"pSymKeyObject->SetSymmKey", hr);
+    *phKey = static_cast<CKeyObject*>(pSymKey);
+    pSymKey = nullptr;
+exit:
+    delete pSymKey;
     return hr;
 }

@@ -107,5 +107,33 @@ private:
     BYTE m_abyLast[32];    // the last block received
 };
 
+// The sponsor's side of an SM2 key agreement between its two steps.
+class CAgreementObject : public CKeyObject {
+public:
+    CAgreementObject(CDeviceContext* pDeviceContext, ULONG ulAlgId, uint16_t nKeyFID, uint32_t nAgreementID)
+        : CKeyObject(pDeviceContext), m_ulAlgId(ulAlgId), m_nKeyFID(nKeyFID), m_nAgreementID(nAgreementID) {}
+
+    // The key derives the session key from the responder's keys and keeps
+    // it; the new session-key object drives the key's cipher with it.
+    uint32_t GenerateKeyWithECC(ECCPUBLICKEYBLOB* pPubKey, ECCPUBLICKEYBLOB* pTempPubKey, BYTE* pbID, ULONG ulIDLen,
+                                HANDLE* phKey) override;
+
+private:
+    ULONG m_ulAlgId;
+    uint16_t m_nKeyFID;
+    uint32_t m_nAgreementID;
+};
+
+// The key's form of a public key: BitLen (big-endian), X, Y of BitLen / 8
+// bytes each, into pOut (room 4 + 128). SAR_INDATALENERR above 512 bits.
+uint32_t SKFEncodeAgreementKey(const ECCPUBLICKEYBLOB* pBlob, uint8_t* pOut, uint32_t* pnLen);
+// The key's agreement reply (BitLen, X, Y, agreement id) into a whole
+// ECCPUBLICKEYBLOB; SAR_INDATALENERR for a reply that does not fit it or
+// is shorter than its fields.
+uint32_t SKFDecodeAgreementReply(const uint8_t* pReply, uint32_t nReplyLen, ECCPUBLICKEYBLOB* pBlob,
+                                 uint32_t* pnAgreementID);
+// The algorithm word of the key's agreement commands; 0 for an id it does not agree.
+uint16_t SKFAgreementWord(ULONG ulAlgId);
+
 // Answers a handle that is live with the kind Key as its object.
 inline CKeyObject* KeyObjectFromHandle(HANDLE hKey) { return static_cast<CKeyObject*>(hKey); }

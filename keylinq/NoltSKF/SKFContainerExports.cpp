@@ -1,14 +1,14 @@
 // The container family: container management (ordinals 30 to 37), key
 // pairs and signatures (40 to 42, 47 to 49, 59), session keys and key
 // agreement (44, 51, 56 to 58, 60) and the two decryption extensions (79,
-// 80). The session-key and agreement operations come with their own
-// family; until then the container answers them "not supported yet".
+// 80).
 #include <cstring>
 
 #include "ApplicationObject.h"
 #include "ContainerObject.h"
 #include "DeviceObject.h"
 #include "ExportFrame.h"
+#include "KeyObject.h"
 
 namespace {
 constexpr size_t kContainerNameField = 40;  // VM_CTNR_NAME_LENGTH, NUL included
@@ -189,22 +189,32 @@ ULONG __stdcall SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG, ECCPUBLICK
     return frame.Call(L"ECCExportSessionKey", SKFNotSupported);
 }
 
-ULONG __stdcall SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG, ECCPUBLICKEYBLOB* pTempECCPubKeyBlob,
-                                                 BYTE* pbID, ULONG ulIDLen, HANDLE* phAgreementHandle) {
+ULONG __stdcall SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId,
+                                                 ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
+                                                 HANDLE* phAgreementHandle) {
     CExportFrame frame(L"SKF_GenerateAgreementDataWithECC");
     SKF_REQUIRE(pTempECCPubKeyBlob);
     SKF_REQUIRE(pbID);
     SKF_REFUSE_IF(ulIDLen > kMaxIDLen, L"CHECK ulIDLen", SAR_INDATALENERR);
     SKF_REQUIRE(phAgreementHandle);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"GenerateAgreementDataWithECC", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    HANDLE hAgreement = nullptr;
+    const ULONG rc = frame.Call(L"GenerateAgreementDataWithECC", [&] {
+        return pContainer->GenerateAgreementDataWithECC(ulAlgId, pTempECCPubKeyBlob, pbID, ulIDLen, &hAgreement);
+    });
+    if (rc == SAR_OK) {
+        SKFHandles::Add(hAgreement, SKFHandleKind::Key, frame.Context());
+        *phAgreementHandle = hAgreement;
+    }
+    return rc;
 }
 
-ULONG __stdcall SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG,
+ULONG __stdcall SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId,
                                                        ECCPUBLICKEYBLOB* pSponsorECCPubKeyBlob,
                                                        ECCPUBLICKEYBLOB* pSponsorTempECCPubKeyBlob,
-                                                       ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG,
-                                                       BYTE* pbSponsorID, ULONG, HANDLE* phKeyHandle) {
+                                                       ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
+                                                       BYTE* pbSponsorID, ULONG ulSponsorIDLen, HANDLE* phKeyHandle) {
     CExportFrame frame(L"SKF_GenerateAgreementDataAndKeyWithECC");
     SKF_REQUIRE(pSponsorECCPubKeyBlob);
     SKF_REQUIRE(pSponsorTempECCPubKeyBlob);
@@ -213,11 +223,22 @@ ULONG __stdcall SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG,
     SKF_REQUIRE(pbSponsorID);
     SKF_REQUIRE(phKeyHandle);
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    return frame.Call(L"GenerateAgreementDataAndKeyWithECC", SKFNotSupported);
+    IContainer* pContainer = ContainerFromHandle(hContainer);
+    HANDLE hKey = nullptr;
+    const ULONG rc = frame.Call(L"GenerateAgreementDataAndKeyWithECC", [&] {
+        return pContainer->GenerateAgreementDataAndKeyWithECC(ulAlgId, pSponsorECCPubKeyBlob,
+                                                              pSponsorTempECCPubKeyBlob, pTempECCPubKeyBlob, pbID,
+                                                              ulIDLen, pbSponsorID, ulSponsorIDLen, &hKey);
+    });
+    if (rc == SAR_OK) {
+        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context());
+        *phKeyHandle = hKey;
+    }
+    return rc;
 }
 
 ULONG __stdcall SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKeyBlob,
-                                       ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG,
+                                       ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
                                        HANDLE* phKeyHandle) {
     CExportFrame frame(L"SKF_GenerateKeyWithECC");
     SKF_REQUIRE(pECCPubKeyBlob);
@@ -225,7 +246,16 @@ ULONG __stdcall SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB
     SKF_REQUIRE(pbID);
     SKF_REQUIRE(phKeyHandle);
     SKF_REQUIRE_HANDLE(hAgreementHandle, Key, L"CHECK_KEY_PCTX");
-    return frame.Call(L"GenerateKeyWithECC", SKFNotSupported);
+    CKeyObject* pAgreement = KeyObjectFromHandle(hAgreementHandle);
+    HANDLE hKey = nullptr;
+    const ULONG rc = frame.Call(L"GenerateKeyWithECC", [&] {
+        return pAgreement->GenerateKeyWithECC(pECCPubKeyBlob, pTempECCPubKeyBlob, pbID, ulIDLen, &hKey);
+    });
+    if (rc == SAR_OK) {
+        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context());
+        *phKeyHandle = hKey;
+    }
+    return rc;
 }
 
 ULONG __stdcall SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob, ULONG* pulBlobLen) {

@@ -3,6 +3,7 @@
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
 #include <openssl/ecdsa.h>
+#include <openssl/obj_mac.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 #include <openssl/rsa.h>
@@ -403,4 +404,66 @@ Bytes RefDigest(const char* name, const Bytes& in) {
     Bytes out = md ? Digest(md, in) : Bytes();
     EVP_MD_free(md);
     return out;
+}
+
+namespace {
+// x̄ = 2^127 + (x mod 2^127) of a 32-byte coordinate.
+BIGNUM* XBar(const uint8_t* x) {
+    BIGNUM* b = BN_bin2bn(x, 32, nullptr);
+    BN_mask_bits(b, 127);
+    BN_set_bit(b, 127);
+    return b;
+}
+
+EC_POINT* Point(const EC_GROUP* group, const Bytes& xy, BN_CTX* ctx) {
+    Bytes oct = {0x04};
+    oct.insert(oct.end(), xy.begin(), xy.begin() + 64);
+    EC_POINT* p = EC_POINT_new(group);
+    EC_POINT_oct2point(group, p, oct.data(), oct.size(), ctx);
+    return p;
+}
+}  // namespace
+
+Bytes RefSm2Exchange(const RefSm2Key& own, const RefSm2Key& ownTemp, const Bytes& peer, const Bytes& peerTemp,
+                     const Bytes& zSponsor, const Bytes& zResponder, size_t klen) {
+    BN_CTX* ctx = BN_CTX_new();
+    EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
+    const BIGNUM* order = EC_GROUP_get0_order(group);
+    BIGNUM* d = BN_bin2bn(own.d.data(), 32, nullptr);
+    BIGNUM* r = BN_bin2bn(ownTemp.d.data(), 32, nullptr);
+    BIGNUM* x1 = XBar(ownTemp.publicKey.data());
+    BIGNUM* x2 = XBar(peerTemp.data());
+    BIGNUM* t = BN_new();
+    BN_mod_mul(t, x1, r, order, ctx);
+    BN_mod_add(t, t, d, order, ctx);
+    EC_POINT* pPeer = Point(group, peer, ctx);
+    EC_POINT* pTemp = Point(group, peerTemp, ctx);
+    EC_POINT* sum = EC_POINT_new(group);
+    EC_POINT_mul(group, sum, nullptr, pTemp, x2, ctx);
+    EC_POINT_add(group, sum, sum, pPeer, ctx);
+    EC_POINT* shared = EC_POINT_new(group);
+    EC_POINT_mul(group, shared, nullptr, sum, t, ctx);
+    Bytes point(65);
+    EC_POINT_point2oct(group, shared, POINT_CONVERSION_UNCOMPRESSED, point.data(), point.size(), ctx);
+    Bytes z(point.begin() + 1, point.end());
+    z = Concat(Concat(z, zSponsor), zResponder);
+    Bytes key;
+    for (uint32_t counter = 1; key.size() < klen; ++counter) {
+        Bytes block = z;
+        for (int shift = 24; shift >= 0; shift -= 8) block.push_back(uint8_t(counter >> shift));
+        key = Concat(key, RefSm3(block));
+    }
+    key.resize(klen);
+    EC_POINT_free(shared);
+    EC_POINT_free(sum);
+    EC_POINT_free(pTemp);
+    EC_POINT_free(pPeer);
+    BN_free(t);
+    BN_free(x2);
+    BN_free(x1);
+    BN_free(r);
+    BN_free(d);
+    EC_GROUP_free(group);
+    BN_CTX_free(ctx);
+    return key;
 }

@@ -56,3 +56,9 @@ Bytes RefSm2Decrypt(const RefSm2Key& key, const Bytes& cipher);
 Bytes RefCipher(const char* name, const Bytes& key, const Bytes& iv, const Bytes& in, bool pad, bool encrypt);
 // OpenSSL's digest by name ("SHA1", "SHA256", "SM3").
 Bytes RefDigest(const char* name, const Bytes& in);
+// The SM2 key exchange on OpenSSL's curve arithmetic and SM3, for either
+// side: t = d + x̄(own temporary) · r, the shared point [t](peer + [x̄(peer
+// temporary)] peer temporary), and klen bytes of KDF(x ‖ y ‖ ZA ‖ ZB), ZA
+// being the sponsor's Z and ZB the responder's.
+Bytes RefSm2Exchange(const RefSm2Key& own, const RefSm2Key& ownTemp, const Bytes& peer, const Bytes& peerTemp,
+                     const Bytes& zSponsor, const Bytes& zResponder, size_t klen);

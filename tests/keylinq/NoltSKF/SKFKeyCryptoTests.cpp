@@ -491,6 +491,61 @@ TEST_F(SKFKeyCrypto, WrappedSessionKeysImport) {
     EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(rsaContainer));
 }
 
+TEST_F(SKFKeyCrypto, KeyAgreementInBothRoles) {
+    const Bytes containerKey = GenerateSm2();
+    std::string id = "1234567812345678";
+    BYTE* pbId = reinterpret_cast<BYTE*>(&id[0]);
+    Bytes plain(32);  // what EncryptAndClose encrypts
+    for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(i);
+
+    // The key as the sponsor, the test as the responder.
+    {
+        ECCPUBLICKEYBLOB keyTemp;
+        memset(&keyTemp, 0x99, sizeof keyTemp);
+        HANDLE agreement = nullptr;
+        ASSERT_EQ(SAR_OK, k.SKF_GenerateAgreementDataWithECC(container, 0x401, &keyTemp, pbId, 16, &agreement));
+        EXPECT_EQ(Bytes(32, 0), Bytes(keyTemp.XCoordinate, keyTemp.XCoordinate + 32));
+        const RefSm2Key own = RefSm2Generate();
+        const RefSm2Key ownTemp = RefSm2Generate();
+        const Bytes agreed = RefSm2Exchange(own, ownTemp, containerKey, EccKey(keyTemp), RefSm2Z(containerKey),
+                                            RefSm2Z(own.publicKey), 16);
+        ECCPUBLICKEYBLOB ownBlob = EccBlob(own.publicKey);
+        ECCPUBLICKEYBLOB ownTempBlob = EccBlob(ownTemp.publicKey);
+        HANDLE sessionKey = nullptr;
+        Bytes longId(109, 'i');
+        EXPECT_EQ(SAR_INDATALENERR,
+                  k.SKF_GenerateKeyWithECC(agreement, &ownBlob, &ownTempBlob, longId.data(), 109, &sessionKey));
+        ASSERT_EQ(SAR_OK, k.SKF_GenerateKeyWithECC(agreement, &ownBlob, &ownTempBlob, pbId, 16, &sessionKey));
+        EXPECT_EQ(RefCipher("SM4-ECB", agreed, {}, plain, false, true), EncryptAndClose(k, sessionKey, {}));
+        EXPECT_EQ(SAR_OK, k.SKF_CloseHandle(agreement));
+    }
+    // The test as the sponsor, the key as the responder.
+    {
+        const RefSm2Key own = RefSm2Generate();
+        const RefSm2Key ownTemp = RefSm2Generate();
+        ECCPUBLICKEYBLOB ownBlob = EccBlob(own.publicKey);
+        ECCPUBLICKEYBLOB ownTempBlob = EccBlob(ownTemp.publicKey);
+        ECCPUBLICKEYBLOB keyTemp;
+        HANDLE sessionKey = nullptr;
+        Bytes longIds(91, 'i');  // 91 + 16 > 106
+        EXPECT_EQ(SAR_INDATALENERR, k.SKF_GenerateAgreementDataAndKeyWithECC(container, 0x401, &ownBlob, &ownTempBlob,
+                                                                            &keyTemp, longIds.data(), 91, pbId, 16,
+                                                                            &sessionKey));
+        EXPECT_EQ(SAR_INVALIDPARAMERR,
+                  k.SKF_GenerateAgreementDataAndKeyWithECC(container, 0x400, &ownBlob, &ownTempBlob, &keyTemp, pbId,
+                                                           16, pbId, 16, &sessionKey));
+        ASSERT_EQ(SAR_OK, k.SKF_GenerateAgreementDataAndKeyWithECC(container, 0x401, &ownBlob, &ownTempBlob, &keyTemp,
+                                                                  pbId, 16, pbId, 16, &sessionKey));
+        const Bytes agreed = RefSm2Exchange(own, ownTemp, containerKey, EccKey(keyTemp), RefSm2Z(own.publicKey),
+                                            RefSm2Z(containerKey), 16);
+        EXPECT_EQ(RefCipher("SM4-ECB", agreed, {}, plain, false, true), EncryptAndClose(k, sessionKey, {}));
+    }
+    ECCPUBLICKEYBLOB temp;
+    HANDLE agreement = nullptr;
+    EXPECT_EQ(SAR_INVALIDPARAMERR, k.SKF_GenerateAgreementDataWithECC(container, 0x103, &temp, pbId, 16, &agreement));
+    EXPECT_EQ(SAR_INDATALENERR, k.SKF_GenerateAgreementDataWithECC(container, 0x401, &temp, pbId, 33, &agreement));
+}
+
 TEST_F(SKFKeyCrypto, RandomComesFromTheKeyInPieces) {
     Bytes random(300, 0);
     key.ClearRecord();
