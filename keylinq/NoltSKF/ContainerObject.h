@@ -94,3 +94,7 @@ inline CContainerObject* ContainerFromHandle(HCONTAINER hContainer) {
     return static_cast<CContainerObject*>(static_cast<CDeviceOperator*>(hContainer));
 }
 inline HCONTAINER HandleOfContainer(CContainerObject* pContainer) { return static_cast<CDeviceOperator*>(pContainer); }
+// Destroys the object of a closed container handle (the handle set's destroy).
+inline void DestroyContainerObject(const void* handle) {
+    delete ContainerFromHandle(const_cast<void*>(handle));
+}

@@ -137,3 +137,5 @@ uint16_t SKFAgreementWord(ULONG ulAlgId);
 
 // Answers a handle that is live with the kind Key as its object.
 inline CKeyObject* KeyObjectFromHandle(HANDLE hKey) { return static_cast<CKeyObject*>(hKey); }
+// Destroys the object of a closed key handle (the handle set's destroy).
+inline void DestroyKeyObject(const void* handle) { delete static_cast<const CKeyObject*>(handle); }

@@ -28,7 +28,7 @@ ULONG __stdcall SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainer
     const ULONG rc =
         frame.Call(L"CreateContainer", [&] { return pApplication->CreateContainer(szContainerName, &hCreated); });
     if (rc == SAR_OK) {
-        SKFHandles::Add(hCreated, SKFHandleKind::Container, frame.Context());
+        SKFHandles::Add(hCreated, SKFHandleKind::Container, frame.Context(), &DestroyContainerObject);
         *phContainer = hCreated;
     }
     return rc;
@@ -55,7 +55,7 @@ ULONG __stdcall SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerNa
     const ULONG rc =
         frame.Call(L"OpenContainer", [&] { return pApplication->OpenContainer(szContainerName, &hOpened); });
     if (rc == SAR_OK) {
-        SKFHandles::Add(hOpened, SKFHandleKind::Container, frame.Context());
+        SKFHandles::Add(hOpened, SKFHandleKind::Container, frame.Context(), &DestroyContainerObject);
         *phContainer = hOpened;
     }
     return rc;
@@ -64,10 +64,10 @@ ULONG __stdcall SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerNa
 ULONG __stdcall SKF_CloseContainer(HCONTAINER hContainer) {
     CExportFrame frame(L"SKF_CloseContainer");
     SKF_REQUIRE_HANDLE(hContainer, Container, L"CHECK_CNTR_PCTX");
-    // No device mutex and no device work: out of the live set, then destroyed.
-    if (!SKFHandles::Remove(hContainer, SKFHandleKind::Container))
+    // No device mutex and no device work: out of the live set at once, the
+    // object destroyed when no call runs on it any more.
+    if (!SKFHandles::Close(hContainer, SKFHandleKind::Container))
         return frame.Refuse(SAR_INVALIDHANDLEERR, L"CHECK_CNTR_PCTX", L"!SKFHandles::Remove(hContainer)", __LINE__);
-    delete ContainerFromHandle(hContainer);
     return frame.Finish(SAR_OK, L"CloseContainer", __LINE__);
 }
 
@@ -204,7 +204,7 @@ ULONG __stdcall SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ul
         return pContainer->GenerateAgreementDataWithECC(ulAlgId, pTempECCPubKeyBlob, pbID, ulIDLen, &hAgreement);
     });
     if (rc == SAR_OK) {
-        SKFHandles::Add(hAgreement, SKFHandleKind::Key, frame.Context());
+        SKFHandles::Add(hAgreement, SKFHandleKind::Key, frame.Context(), &DestroyKeyObject);
         *phAgreementHandle = hAgreement;
     }
     return rc;
@@ -231,7 +231,7 @@ ULONG __stdcall SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG 
                                                               ulIDLen, pbSponsorID, ulSponsorIDLen, &hKey);
     });
     if (rc == SAR_OK) {
-        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context());
+        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context(), &DestroyKeyObject);
         *phKeyHandle = hKey;
     }
     return rc;
@@ -252,7 +252,7 @@ ULONG __stdcall SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB
         return pAgreement->GenerateKeyWithECC(pECCPubKeyBlob, pTempECCPubKeyBlob, pbID, ulIDLen, &hKey);
     });
     if (rc == SAR_OK) {
-        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context());
+        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context(), &DestroyKeyObject);
         *phKeyHandle = hKey;
     }
     return rc;
@@ -278,7 +278,7 @@ ULONG __stdcall SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE*
     const ULONG rc = frame.Call(
         L"ImportSessionKey", [&] { return pContainer->ImportSessionKey(ulAlgId, pbWrapedData, ulWrapedLen, &hKey); });
     if (rc == SAR_OK) {
-        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context());
+        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context(), &DestroyKeyObject);
         *phKey = hKey;
     }
     return rc;

@@ -139,7 +139,7 @@ ULONG __stdcall SKF_SetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HANDL
     HANDLE hKey = nullptr;
     const ULONG rc = frame.Call(L"SetSymmKey", [&] { return pDevice->SetSymmKey(pbKey, ulAlgID, &hKey); });
     if (rc == SAR_OK) {
-        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context());
+        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context(), &DestroyKeyObject);
         *phKey = hKey;
     }
     return rc;
@@ -155,7 +155,7 @@ ULONG __stdcall SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* 
     const ULONG rc =
         frame.Call(L"DigestInit", [&] { return pDevice->DigestInit(ulAlgID, pPubKey, pucID, ulIDLen, &hHash); });
     if (rc == SAR_OK) {
-        SKFHandles::Add(hHash, SKFHandleKind::Key, frame.Context());
+        SKFHandles::Add(hHash, SKFHandleKind::Key, frame.Context(), &DestroyKeyObject);
         *phHash = hHash;
     }
     return rc;
@@ -266,7 +266,7 @@ ULONG __stdcall SKF_MacInit(HANDLE hKey, BLOCKCIPHERPARAM* pMacParam, HANDLE* ph
     const ULONG rc =
         KeyCall(frame, hKey, L"MacInit", __LINE__, [&](CKeyObject* k) { return k->MacInit(pMacParam, &hMac); });
     if (rc == SAR_OK) {
-        SKFHandles::Add(hMac, SKFHandleKind::Key, frame.Context());
+        SKFHandles::Add(hMac, SKFHandleKind::Key, frame.Context(), &DestroyKeyObject);
         *phMac = hMac;
     }
     return rc;
@@ -296,8 +296,8 @@ ULONG __stdcall SKF_MacFinal(HANDLE hMac, BYTE* pbMacData, ULONG* pulMacDataLen)
 ULONG __stdcall SKF_CloseHandle(HANDLE hHandle) {
     if (!hHandle) return SAR_OK;
     // A handle that is not a live key handle is refused, never destroyed.
-    // No device mutex: out of the live set, then destroyed.
-    if (!SKFHandles::Remove(hHandle, SKFHandleKind::Key)) return SarFromResult(SAR_INVALIDHANDLEERR);
-    delete KeyObjectFromHandle(hHandle);
+    // No device mutex: out of the live set at once, the object destroyed
+    // when no call runs on it any more.
+    if (!SKFHandles::Close(hHandle, SKFHandleKind::Key)) return SarFromResult(SAR_INVALIDHANDLEERR);
     return SAR_OK;
 }

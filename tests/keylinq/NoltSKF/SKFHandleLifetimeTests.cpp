@@ -1,0 +1,75 @@
+// Handle lifetimes with the SKF objects linked in: a close on one thread
+// while another thread's call on the same handle waits for the device
+// mutex leaves that call its live object, which goes when the call ends.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <thread>
+
+#include "SKFHandles.h"
+#include "SKFTestSupport.h"
+
+namespace {
+
+struct LinkedExports {
+#define SKF_MEMBER(name, params) PFN_##name name = &::name;
+    SKF_EXPORT_LIST(SKF_MEMBER)
+#undef SKF_MEMBER
+};
+
+TEST(SKFHandleLifetime, CloseWhileACallWaitsForTheMutex) {
+    LinkedExports k;
+    VirtualKeyControl control;
+    KeySession<LinkedExports> key{k, control, AddFreshKey(control)};
+    ASSERT_EQ(SAR_OK, key.Connect());
+    BYTE sm4Key[16];
+    for (int i = 0; i < 16; ++i) sm4Key[i] = BYTE(i * 9 + 1);
+    HANDLE h = nullptr;
+    ASSERT_EQ(SAR_OK, k.SKF_SetSymmKey(key.dev, sm4Key, 0x401, &h));
+    BLOCKCIPHERPARAM param = {};
+    ASSERT_EQ(SAR_OK, k.SKF_EncryptInit(h, param));
+
+    HANDLE locked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        EXPECT_EQ(SAR_OK, k.SKF_LockDev(key.dev, 0xFFFFFFFF));
+        SetEvent(locked);
+        WaitForSingleObject(release, INFINITE);
+        EXPECT_EQ(SAR_OK, k.SKF_UnlockDev(key.dev));
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(locked, INFINITE));
+
+    BYTE plain[16] = {1, 2, 3};
+    BYTE cipher[32] = {};
+    ULONG cipherLen = sizeof cipher;
+    ULONG callResult = 0xFFFFFFFF;
+    std::thread caller([&] { callResult = k.SKF_Encrypt(h, plain, 16, cipher, &cipherLen); });
+    // The call has passed its handle check and waits for the mutex.
+    while (SKFHandles::RunningCalls(h) == 0) Sleep(1);
+    EXPECT_EQ(SAR_OK, k.SKF_CloseHandle(h));
+    EXPECT_FALSE(SKFHandles::Find(h, SKFHandleKind::Key, nullptr));
+    EXPECT_EQ(1u, SKFHandles::RunningCalls(h));
+    SetEvent(release);
+    holder.join();
+    caller.join();
+
+    // The call completed on the live object; the object went after it.
+    EXPECT_EQ(SAR_OK, callResult);
+    ASSERT_EQ(16u, cipherLen);
+    BYTE expected[32] = {};
+    int n = 0;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(ctx, EVP_sm4_ecb(), nullptr, sm4Key, nullptr);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    EVP_EncryptUpdate(ctx, expected, &n, plain, 16);
+    EVP_CIPHER_CTX_free(ctx);
+    EXPECT_EQ(0, memcmp(expected, cipher, 16));
+    EXPECT_EQ(0u, SKFHandles::RunningCalls(h));
+    EXPECT_EQ(SAR_INVALIDHANDLEERR, k.SKF_EncryptInit(h, param));
+    EXPECT_EQ(SAR_INVALIDHANDLEERR, k.SKF_CloseHandle(h));
+    CloseHandle(locked);
+    CloseHandle(release);
+    // No object is left on the context: the key disconnects (at the end).
+}
+
+}  // namespace
