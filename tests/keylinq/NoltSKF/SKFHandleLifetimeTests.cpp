@@ -29,15 +29,7 @@ TEST(SKFHandleLifetime, CloseWhileACallWaitsForTheMutex) {
     BLOCKCIPHERPARAM param = {};
     ASSERT_EQ(SAR_OK, k.SKF_EncryptInit(h, param));
 
-    HANDLE locked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
-        EXPECT_EQ(SAR_OK, k.SKF_LockDev(key.dev, 0xFFFFFFFF));
-        SetEvent(locked);
-        WaitForSingleObject(release, INFINITE);
-        EXPECT_EQ(SAR_OK, k.SKF_UnlockDev(key.dev));
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(locked, INFINITE));
+    HeldDevice<LinkedExports> held(k, key.dev);
 
     BYTE plain[16] = {1, 2, 3};
     BYTE cipher[32] = {};
@@ -49,8 +41,7 @@ TEST(SKFHandleLifetime, CloseWhileACallWaitsForTheMutex) {
     EXPECT_EQ(SAR_OK, k.SKF_CloseHandle(h));
     EXPECT_FALSE(SKFHandles::Find(h, SKFHandleKind::Key, nullptr));
     EXPECT_EQ(1u, SKFHandles::RunningCalls(h));
-    SetEvent(release);
-    holder.join();
+    held.Release();
     caller.join();
 
     // The call completed on the live object; the object went after it.
@@ -67,8 +58,6 @@ TEST(SKFHandleLifetime, CloseWhileACallWaitsForTheMutex) {
     EXPECT_EQ(0u, SKFHandles::RunningCalls(h));
     EXPECT_EQ(SAR_INVALIDHANDLEERR, k.SKF_EncryptInit(h, param));
     EXPECT_EQ(SAR_INVALIDHANDLEERR, k.SKF_CloseHandle(h));
-    CloseHandle(locked);
-    CloseHandle(release);
     // No object is left on the context: the key disconnects (at the end).
 }
 
