@@ -574,6 +574,21 @@ TEST_F(SKFKeyCrypto, KeyAgreementInBothRoles) {
     HANDLE agreement = nullptr;
     EXPECT_EQ(SAR_INVALIDPARAMERR, k.SKF_GenerateAgreementDataWithECC(container, 0x103, &temp, pbId, 16, &agreement));
     EXPECT_EQ(SAR_INDATALENERR, k.SKF_GenerateAgreementDataWithECC(container, 0x401, &temp, pbId, 33, &agreement));
+
+    // A reply whose key does not fit a public-key blob, or that is shorter
+    // than its own fields, is refused and makes no handle.
+    constexpr uint8_t INS_AGREEMENT_DATA = 0x82;
+    Bytes wide(72, 0x11);
+    wide[0] = 0, wide[1] = 0, wide[2] = 0x04, wide[3] = 0x00;  // 1024 bits
+    Bytes shortReply(40, 0x22);
+    shortReply[0] = 0, shortReply[1] = 0, shortReply[2] = 0x01, shortReply[3] = 0x00;  // 256 bits
+    for (const Bytes& reply : {wide, shortReply}) {
+        ASSERT_EQ(0u, control.ForceReply(key.KeyId(), INS_AGREEMENT_DATA, 0x9000, reply));
+        memset(&temp, 0x44, sizeof temp);
+        EXPECT_EQ(SAR_INDATALENERR, k.SKF_GenerateAgreementDataWithECC(container, 0x401, &temp, pbId, 16, &agreement));
+        EXPECT_EQ(nullptr, agreement);
+        EXPECT_EQ(0x44, temp.XCoordinate[0]);  // nothing written
+    }
 }
 
 // With well-formed arguments only these eleven exports answer "not

@@ -271,6 +271,45 @@ TEST_F(SKFKeyHandles, MacEqualsTheLastCbcBlock) {
     EXPECT_EQ(expected, out);
 }
 
+// Each handle answers only its own kind's operations; handles of other
+// kinds (device, closed) are refused as handles.
+TEST_F(SKFKeyHandles, WrongKindTable) {
+    HANDLE digest = nullptr;
+    ASSERT_EQ(SAR_OK, k.SKF_DigestInit(key.dev, SGD_SM3, nullptr, nullptr, 0, &digest));
+    Keep(digest);
+    HANDLE session = SetKey(Pattern(16, 4), SGD_SM4_CBC);
+    BLOCKCIPHERPARAM param = Param(Pattern(16, 5), 0);
+    HANDLE mac = nullptr;
+    ASSERT_EQ(SAR_OK, k.SKF_MacInit(session, &param, &mac));
+    Keep(mac);
+    BYTE data[32] = {};
+    ULONG len = sizeof data;
+    HANDLE out = nullptr;
+    const struct {
+        const char* what;
+        ULONG result;
+        ULONG expected;
+    } table[] = {
+        {"digest EncryptInit", k.SKF_EncryptInit(digest, param), SAR_NOTSUPPORTYETERR},
+        {"digest DecryptUpdate", k.SKF_DecryptUpdate(digest, data, 16, data, &len), SAR_NOTSUPPORTYETERR},
+        {"digest MacInit", k.SKF_MacInit(digest, &param, &out), SAR_NOTSUPPORTYETERR},
+        {"digest MacUpdate", k.SKF_MacUpdate(digest, data, 16), SAR_NOTSUPPORTYETERR},
+        {"session Digest", k.SKF_Digest(session, data, 16, data, &len), SAR_NOTSUPPORTYETERR},
+        {"session DigestUpdate", k.SKF_DigestUpdate(session, data, 16), SAR_NOTSUPPORTYETERR},
+        {"session MacUpdate", k.SKF_MacUpdate(session, data, 16), SAR_NOTSUPPORTYETERR},
+        {"session Mac", k.SKF_Mac(session, data, 16, data, &len), SAR_NOTSUPPORTYETERR},
+        {"mac DigestFinal", k.SKF_DigestFinal(mac, data, &len), SAR_NOTSUPPORTYETERR},
+        {"digest GenerateKeyWithECC", k.SKF_GenerateKeyWithECC(digest, reinterpret_cast<ECCPUBLICKEYBLOB*>(data),
+                                                                reinterpret_cast<ECCPUBLICKEYBLOB*>(data), data, 16, &out),
+         SAR_NOTSUPPORTYETERR},
+        {"device as key", k.SKF_EncryptInit(key.dev, param), SAR_INVALIDHANDLEERR},
+        {"key as device", k.SKF_GenRandom(session, data, 4), SAR_INVALIDHANDLEERR},
+        {"device closed as key", k.SKF_CloseHandle(key.dev), SAR_INVALIDHANDLEERR},
+    };
+    for (const auto& row : table) EXPECT_EQ(row.expected, row.result) << row.what;
+    EXPECT_EQ(nullptr, out);
+}
+
 TEST_F(SKFKeyHandles, OpenKeyHandleKeepsTheDevice) {
     HANDLE h = SetKey(Pattern(16, 1), SGD_SM4_ECB);
     EXPECT_EQ(SAR_FAIL, k.SKF_DisConnectDev(key.dev));
