@@ -339,9 +339,15 @@ uint32_t CMacKeyObject::MacFinal(BYTE* pbMac, ULONG* pulMacLen) {
     CHECK_GOTO(hr != 0, L"EncUpdate", hr);
     hr = EncFinal(out + updateLen, &finalLen);
     CHECK_GOTO(hr != 0, L"EncFinal", hr);
-    // The MAC is the last ciphertext block, wherever the cipher let it out.
-    CHECK_GOTO(updateLen + finalLen < m_nBlockLen, L"CHECK cipher output", SAR_FAIL);
-    memcpy(pbMac, out + updateLen + finalLen - m_nBlockLen, m_nBlockLen);
+    // The MAC is the ciphertext of the last data block. The host's ciphers
+    // end an encryption with a padding block whatever the padding flag, so
+    // the final step's output counts only when the update held the block back.
+    if (updateLen >= m_nBlockLen) {
+        memcpy(pbMac, out + updateLen - m_nBlockLen, m_nBlockLen);
+    } else {
+        CHECK_GOTO(updateLen + finalLen < m_nBlockLen, L"CHECK cipher output", SAR_FAIL);
+        memcpy(pbMac, out + updateLen + finalLen - m_nBlockLen, m_nBlockLen);
+    }
     *pulMacLen = m_nBlockLen;
     m_nBuffered = 0;
     memset(m_abyLast, 0, sizeof m_abyLast);

@@ -310,6 +310,28 @@ TEST_F(SKFKeyHandles, WrongKindTable) {
     EXPECT_EQ(nullptr, out);
 }
 
+TEST_F(SKFKeyHandles, TripleDesMacOnTheHost) {
+    const Bytes desKey = Pattern(24, 0x71);
+    const Bytes iv = Pattern(16, 0x72);
+    const Bytes data = Pattern(48, 0x73);
+    const Bytes cbc = RefCipher("DES-EDE3-CBC", desKey, Bytes(iv.begin(), iv.begin() + 8), data, false, true);
+    ASSERT_EQ(48u, cbc.size());
+    HANDLE session = SetKey(desKey, SGD_3DES_ECB);
+    BLOCKCIPHERPARAM param = Param(iv, 0);
+    HANDLE mac = nullptr;
+    ASSERT_EQ(SAR_OK, k.SKF_MacInit(session, &param, &mac));
+    Keep(mac);
+    Bytes out(8);
+    ULONG len = 0;
+    EXPECT_EQ(SAR_OK, k.SKF_MacFinal(mac, nullptr, &len));
+    EXPECT_EQ(8u, len);
+    EXPECT_EQ(SAR_OK, k.SKF_MacUpdate(mac, const_cast<BYTE*>(data.data()), 24));
+    EXPECT_EQ(SAR_OK, k.SKF_MacUpdate(mac, const_cast<BYTE*>(data.data() + 24), 24));
+    len = 8;
+    ASSERT_EQ(SAR_OK, k.SKF_MacFinal(mac, out.data(), &len));
+    EXPECT_EQ(Bytes(cbc.end() - 8, cbc.end()), out);
+}
+
 TEST_F(SKFKeyHandles, OpenKeyHandleKeepsTheDevice) {
     HANDLE h = SetKey(Pattern(16, 1), SGD_SM4_ECB);
     EXPECT_EQ(SAR_FAIL, k.SKF_DisConnectDev(key.dev));
