@@ -28,10 +28,15 @@ public:
         Locked guard(m_lock);
         m_entries[handle] = HandleEntry{kind, context, destroy, ++m_serial, 0, false};
     }
-    bool Remove(const void* handle, SKFHandleKind kind) {
+    bool Remove(const void* handle, SKFHandleKind kind, bool* busy) {
         Locked guard(m_lock);
+        if (busy) *busy = false;
         auto it = Live(handle, kind);
         if (it == m_entries.end()) return false;
+        if (it->second.running > 0) {
+            if (busy) *busy = true;
+            return false;
+        }
         m_entries.erase(it);
         return true;
     }
@@ -139,7 +144,7 @@ bool Begin(const void* handle, SKFHandleKind kind, CDeviceContext** context, uin
 }
 void End(uint64_t ticket) { Table().End(ticket); }
 bool Close(const void* handle, SKFHandleKind kind) { return Table().Close(handle, kind); }
-bool Remove(const void* handle, SKFHandleKind kind) { return Table().Remove(handle, kind); }
+bool Remove(const void* handle, SKFHandleKind kind, bool* busy) { return Table().Remove(handle, kind, busy); }
 bool Find(const void* handle, SKFHandleKind kind, CDeviceContext** context) {
     return Table().Find(handle, kind, context);
 }

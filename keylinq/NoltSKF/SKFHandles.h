@@ -35,8 +35,9 @@ void End(uint64_t ticket);
 // once (no later call finds it), its object destroyed now or when its last
 // running call ends. False when it was not live with that kind.
 bool Close(const void* handle, SKFHandleKind kind);
-// Removes the handle; false when it was not live with that kind.
-bool Remove(const void* handle, SKFHandleKind kind);
+// Removes the handle; false when it was not live with that kind, or when
+// an export call still runs on it (*busy then true).
+bool Remove(const void* handle, SKFHandleKind kind, bool* busy = nullptr);
 // True when the handle is live with that kind; its context to `context`.
 bool Find(const void* handle, SKFHandleKind kind, CDeviceContext** context);
 // Export calls running on a handle (a closed one included until its end).

@@ -62,3 +62,26 @@ TEST(SKFHandleLifetime, CloseWhileACallWaitsForTheMutex) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SKFHandleLifetime, DisconnectWhileACallUsesTheDeviceKeepsIt) {
+    LinkedExports k;
+    VirtualKeyControl control;
+    KeySession<LinkedExports> key{k, control, AddFreshKey(control)};
+    ASSERT_EQ(SAR_OK, key.Connect());
+    HeldDevice<LinkedExports> held(k, key.dev);
+    BYTE random[16] = {};
+    ULONG callResult = 0xFFFFFFFF;
+    std::thread caller([&] { callResult = k.SKF_GenRandom(key.dev, random, sizeof random); });
+    while (SKFHandles::RunningCalls(key.dev) == 0) Sleep(1);
+    // In use: refused as a failure, and the handle stays.
+    EXPECT_EQ(SAR_FAIL, k.SKF_DisConnectDev(key.dev));
+    EXPECT_TRUE(SKFHandles::Find(key.dev, SKFHandleKind::Device, nullptr));
+    held.Release();
+    caller.join();
+    EXPECT_EQ(SAR_OK, callResult);
+    // The session disconnects it at the end.
+}
+
+}  // namespace
