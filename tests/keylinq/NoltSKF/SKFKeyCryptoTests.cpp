@@ -574,6 +574,35 @@ TEST_F(SKFKeyCrypto, KeyAgreementInBothRoles) {
                                             RefSm2Z(containerKey), 16);
         EXPECT_EQ(RefCipher("SM4-ECB", agreed, {}, plain, false, true), EncryptAndClose(k, sessionKey, {}));
     }
+    // IDs of different lengths travel each with its own length: the
+    // sponsor's, then the responder's.
+    {
+        const RefSm2Key own = RefSm2Generate();
+        const RefSm2Key ownTemp = RefSm2Generate();
+        ECCPUBLICKEYBLOB ownBlob = EccBlob(own.publicKey);
+        ECCPUBLICKEYBLOB ownTempBlob = EccBlob(ownTemp.publicKey);
+        ECCPUBLICKEYBLOB keyTemp;
+        HANDLE sessionKey = nullptr;
+        BYTE sponsorId[10] = {'s', 'p', 'o', 'n', 's', 'o', 'r', '-', 'i', 'd'};
+        key.ClearRecord();
+        ASSERT_EQ(SAR_OK, k.SKF_GenerateAgreementDataAndKeyWithECC(container, 0x402, &ownBlob, &ownTempBlob, &keyTemp,
+                                                                  pbId, 16, sponsorId, 10, &sessionKey));
+        EXPECT_EQ(SAR_OK, k.SKF_CloseHandle(sessionKey));
+        Bytes expectedTail = {0, 0, 0, 10};
+        expectedTail.insert(expectedTail.end(), sponsorId, sponsorId + 10);
+        expectedTail = Concat(Concat(expectedTail, {0, 0, 0, 16}), Bytes(id.begin(), id.end()));
+        size_t found = 0;
+        for (const vk::RecordEntry& e : key.Record()) {
+            if (e.ins != 0x84) continue;
+            ++found;
+            ASSERT_GE(e.data.size(), expectedTail.size());
+            EXPECT_EQ(expectedTail, Bytes(e.data.end() - long(expectedTail.size()), e.data.end()));
+            EXPECT_EQ(0x13, e.data[4]);  // the agreement word 0x1302
+            EXPECT_EQ(0x02, e.data[5]);
+        }
+        EXPECT_EQ(1u, found);
+    }
+
     ECCPUBLICKEYBLOB temp;
     HANDLE agreement = nullptr;
     EXPECT_EQ(SAR_INVALIDPARAMERR, k.SKF_GenerateAgreementDataWithECC(container, 0x103, &temp, pbId, 16, &agreement));
