@@ -254,6 +254,13 @@ int PkeyEncrypt(EVP_PKEY_CTX* ctx, unsigned char* out, size_t* outlen, const uns
         *outlen = MaxCipherDer(inlen);
         return 1;
     }
+    // The encoding's length depends on the random C1, so the room is checked
+    // against the largest one: a buffer sized by an earlier ciphertext of the
+    // same message is refused every time, not only when C1 comes out long.
+    if (*outlen < MaxCipherDer(inlen)) {
+        ERR_raise(ERR_LIB_EC, EC_R_BUFFER_TOO_SMALL);
+        return -1;
+    }
     unsigned char X[32], Y[32];
     if (!PublicCoordinates(ec, X, Y)) return -1;
     std::vector<unsigned char> raw(SM2_CIPHER_OVERHEAD + inlen);
@@ -280,8 +287,6 @@ int PkeyEncrypt(EVP_PKEY_CTX* ctx, unsigned char* out, size_t* outlen, const uns
             i2d_SM2Cipher(cipher, &p);
             *outlen = size_t(length);
             result = 1;
-        } else if (length > 0) {
-            ERR_raise(ERR_LIB_EC, EC_R_BUFFER_TOO_SMALL);
         }
     }
     SM2Cipher_free(cipher);
