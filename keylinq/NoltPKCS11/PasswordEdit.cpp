@@ -101,8 +101,11 @@ uint32_t CPasswordEdit::GetDecryptPassword(char** ppszPassword) {
 }
 
 bool CPasswordEdit::InstallHook() {
-    RemoveHook();
+    // The new hook goes in before the old one goes out: no key slips
+    // through between the two.
+    HHOOK previous = g_hHook;
     g_hHook = SetWindowsHookExW(WH_KEYBOARD_LL, &LowLevelKeyboardProc, GetModuleHandleW(nullptr), 0);
+    if (previous) UnhookWindowsHookEx(previous);
     if (!g_hHook) {
         TraceFailureLine(TRACE_MODULE, __LINE__, L"CPasswordEdit::InstallHook", L"SetWindowsHookExW",
                          L"NULL == g_hHook", HResultFromLastError());
@@ -141,6 +144,16 @@ LRESULT CALLBACK CPasswordEdit::SubclassProc(HWND hWnd, UINT msg, WPARAM wParam,
         return self->OnContextMenuEditCtl();
     case WM_ERASEBKGND:
         return 1;
+    // A key that reached the window while the hook was being replaced is
+    // handled as the hook would have; the edit itself never sees it.
+    case WM_KEYDOWN: case WM_SYSKEYDOWN: case WM_KEYUP: case WM_SYSKEYUP: {
+        if (IsPassThrough(DWORD(wParam))) break;
+        KBDLLHOOKSTRUCT key = {};
+        key.vkCode = DWORD(wParam);
+        key.scanCode = (DWORD(lParam) >> 16) & 0xFF;
+        self->OnKey(msg, &key);
+        return 0;
+    }
     // The text changes only through Refresh: typed characters that did
     // not come through the hook, the clipboard and foreign text are dropped.
     case WM_CHAR: case WM_IME_CHAR: case WM_PASTE: case WM_CUT: case WM_CLEAR: case WM_UNDO:

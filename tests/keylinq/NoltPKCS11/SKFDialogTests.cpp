@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <vector>
 #include <string>
 #include <thread>
 #include <atomic>
@@ -279,6 +280,86 @@ TEST_F(SKFConfirm, CancelTimeOutAndKeyRefusals) {
         EXPECT_FALSE(KeyWaiting(key.KeyId())) << row.name;  // the key's wait was ended
         control.RequireButton(key.KeyId(), INS_VERIFY_PIN, 0, 0, 1);
     }
+}
+
+// The press and the countdown's last tick together: whichever wins, the
+// result agrees with the key (0 exactly when the key verified; otherwise
+// the key's wait was ended by the cancel command after its last try).
+TEST_F(SKFConfirm, PressAtTheLastTickAgreesWithTheKey) {
+    int carriedOut = 0, timedOut = 0;
+    for (int round = 0; round < 20; ++round) {
+        KeySession<KeylinqLibrary> key(k, control, AddFreshKey(control));
+        ASSERT_EQ(SAR_OK, key.Open());
+        ASSERT_EQ(0u, control.RequireButton(key.KeyId(), INS_VERIFY_PIN, 0xFFFFFFFFu, 0x9000, 1));
+        key.ClearRecord();
+        const ULONG rc = WithDriver([&] { return PlainVerify(key); }, [&](DWORD tid) {
+            HWND dlg = WaitDialog(tid, ID_LABEL);
+            ASSERT_NE(nullptr, dlg);
+            HWND hidden = desk::FindThreadWindow(tid, kCountdownClass);
+            ASSERT_NE(nullptr, hidden);
+            Ticks(hidden, 29);
+            EXPECT_TRUE(WaitLabel(dlg, Label(1)));
+            EXPECT_TRUE(WaitTries(key.KeyId(), 2));
+            if (round % 2) Ticks(hidden, 1);
+            control.PressButton(key.KeyId());
+            if (!(round % 2)) Ticks(hidden, 1);
+            EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(dlg); }));
+        });
+        const std::vector<vk::RecordEntry> record = key.Record();
+        size_t lastTry = record.size();
+        for (size_t i = 0; i < record.size(); ++i)
+            if (record[i].ins == INS_VERIFY_PIN && record[i].p1 == 1) lastTry = i;
+        ASSERT_LT(lastTry, record.size());
+        bool cancelSent = false;
+        for (size_t i = lastTry + 1; i < record.size(); ++i)
+            if (record[i].ins == 0x14) cancelSent = true;
+        if (rc == SAR_OK) {
+            ++carriedOut;
+            EXPECT_FALSE(cancelSent) << round;
+        } else {
+            ++timedOut;
+            EXPECT_EQ(SAR_TIMEOUTERR, rc) << round;
+            EXPECT_TRUE(cancelSent) << round;
+        }
+        EXPECT_FALSE(KeyWaiting(key.KeyId())) << round;
+    }
+    EXPECT_EQ(20, carriedOut + timedOut);
+}
+
+// Two keys on two threads: each confirmation counts its own seconds.
+TEST_F(SKFConfirm, TwoKeysOnTwoThreadsKeepTheirOwnCountdowns) {
+    KeySession<KeylinqLibrary> first(k, control, AddFreshKey(control));
+    KeySession<KeylinqLibrary> second(k, control, AddFreshKey(control));
+    ASSERT_EQ(SAR_OK, first.Open());
+    ASSERT_EQ(SAR_OK, second.Open());
+    ASSERT_EQ(0u, control.RequireButton(first.KeyId(), INS_VERIFY_PIN, 0xFFFFFFFFu, 0x9000, 1));
+    ASSERT_EQ(0u, control.RequireButton(second.KeyId(), INS_VERIFY_PIN, 0xFFFFFFFFu, 0x9000, 1));
+    std::atomic<DWORD> otherThread{0};
+    ULONG otherRc = 0xFFFFFFFF;
+    std::thread other([&] {
+        otherThread = GetCurrentThreadId();
+        otherRc = PlainVerify(second);
+    });
+    const ULONG rc = WithDriver([&] { return PlainVerify(first); }, [&](DWORD tid) {
+        HWND mine = WaitDialog(tid, ID_LABEL);
+        ASSERT_TRUE(desk::WaitFor([&] { return otherThread.load() != 0; }));
+        HWND theirs = WaitDialog(otherThread, ID_LABEL);
+        ASSERT_NE(nullptr, mine);
+        ASSERT_NE(nullptr, theirs);
+        Ticks(desk::FindThreadWindow(tid, kCountdownClass), 5);
+        Ticks(desk::FindThreadWindow(otherThread, kCountdownClass), 10);
+        EXPECT_TRUE(WaitLabel(mine, Label(25)));
+        EXPECT_TRUE(WaitLabel(theirs, Label(20)));
+        EXPECT_TRUE(WaitTries(first.KeyId(), 2));
+        EXPECT_TRUE(WaitTries(second.KeyId(), 2));
+        control.PressButton(first.KeyId());
+        control.PressButton(second.KeyId());
+        EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(mine) && !IsWindow(theirs); }));
+        if (IsWindow(theirs)) PostMessageW(theirs, WM_CLOSE, 0, 0);
+    });
+    other.join();
+    EXPECT_EQ(SAR_OK, rc);
+    EXPECT_EQ(SAR_OK, otherRc);
 }
 
 TEST_F(SKFDialogs, LibraryStringsAndTemplates) {
