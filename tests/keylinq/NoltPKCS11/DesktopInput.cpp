@@ -101,6 +101,9 @@ std::wstring Text(HWND hWnd) {
 }
 
 bool Capture(HWND hWnd, const char* name) {
+    // Painted before it is read: the window's thread handles the paint now.
+    RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    SendMessageW(hWnd, WM_NULL, 0, 0);
     RECT r;
     if (!GetWindowRect(hWnd, &r)) return false;
     const int w = r.right - r.left, h = r.bottom - r.top;

@@ -282,6 +282,30 @@ TEST_F(SKFConfirm, CancelTimeOutAndKeyRefusals) {
     }
 }
 
+TEST_F(SKFConfirm, ChangePinAsksWithItsOwnText) {
+    KeySession<KeylinqLibrary> key(k, control, AddFreshKey(control));
+    ASSERT_EQ(SAR_OK, key.Open());
+    ASSERT_EQ(0u, control.RequireButton(key.KeyId(), 0x16, 0xFFFFFFFFu, 0x9000, 1));
+    const ULONG rc = WithDriver(
+        [&] {
+            char oldPin[] = DEFAULT_USER_PIN;
+            char newPin[] = "abcdef12";
+            ULONG retry = 0;
+            return k.SKF_ChangePIN(key.app, kUserPin, oldPin, newPin, &retry);
+        },
+        [&](DWORD tid) {
+            HWND dlg = WaitDialog(tid, ID_LABEL);
+            ASSERT_NE(nullptr, dlg);
+            EXPECT_EQ(LibraryString(123), desk::Text(GetDlgItem(dlg, ID_MESSAGE)));
+            EXPECT_TRUE(WaitTries(key.KeyId(), 2));
+            EXPECT_EQ(0u, control.PressButton(key.KeyId()));
+            EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(dlg); }));
+        });
+    EXPECT_EQ(SAR_OK, rc);
+    control.RequireButton(key.KeyId(), 0x16, 0, 0, 1);
+    EXPECT_EQ(SAR_OK, key.Verify("abcdef12"));  // the key took the new PIN
+}
+
 // The press and the countdown's last tick together: whichever wins, the
 // result agrees with the key (0 exactly when the key verified; otherwise
 // the key's wait was ended by the cancel command after its last try).
