@@ -4,6 +4,7 @@
 // destroyed after it.
 #include <windows.h>
 
+#include "KeylinqDialogs.h"
 #include "PinCache.h"
 #include "TraceHelper.h"
 
@@ -16,6 +17,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD reason, LPVOID) {
         TraceStepLine(L"DllMain", L"DLL_PROCESS_ATTACH");
         g_hModule = hModule;
         ClearPinCache();
+        InstallKeylinqDialogs();
         break;
     case DLL_PROCESS_DETACH:
         TraceStepLine(L"DllMain", L"DLL_PROCESS_DETACH");

@@ -72,19 +72,34 @@ uint32_t ShowConfirmWindow(CONFIRM_TASK* pTask) {
     return window(pTask);
 }
 
-void SetConfirmOutcome(CONFIRM_TASK* pTask, uint32_t outcome) {
-    pTask->result.store(outcome);
-    if (pTask->pCallbackContext) SetCallbackStatus(pTask->pCallbackContext, outcome);
+bool SetConfirmOutcome(CONFIRM_TASK* pTask, uint32_t outcome) {
+    // Only while nobody has decided: the worker's final result (the key's
+    // answer) and an earlier outcome of the window stay.
+    uint32_t expected = CONFIRM_RESULT_PENDING;
+    if (!pTask->result.compare_exchange_strong(expected, outcome)) {
+        if (expected != MW_E_NOT_CARRIED_OUT || !pTask->result.compare_exchange_strong(expected, outcome))
+            return false;
+    }
+    if (pTask->pCallbackContext) {
+        uint32_t running = 0;
+        pTask->pCallbackContext->status.compare_exchange_strong(running, outcome);
+    }
+    return true;
 }
 
 uint32_t ConfirmWorkingThread(CONFIRM_TASK* pTask) {
     TRACE_NAME(L"COperationConfirmDlg::ConfirmWorkingThread");
     if (!pTask || !pTask->pfnTask) return MW_E_NULL_POINTER;
-    pTask->result.store(CB_STATUS_CANCELLED);
+    // Running: the window may still decide (an outcome it wrote before the
+    // worker started stays until the worker's own).
+    uint32_t notStarted = MW_E_NOT_CARRIED_OUT;
+    pTask->result.compare_exchange_strong(notStarted, CONFIRM_RESULT_PENDING);
     uint32_t hr = pTask->pfnTask(pTask->pCallbackContext, pTask->pMiddlewareContext);
     if (hr == KEY_E_BUTTON_CANCELLED) hr = CB_STATUS_CANCELLED;
     if (hr == KEY_E_BUTTON_TIMEOUT) hr = CB_STATUS_TIMEOUT;
-    SetConfirmOutcome(pTask, hr);
+    // The key's answer is final, whatever the window wrote meanwhile.
+    pTask->result.store(hr);
+    if (pTask->pCallbackContext) SetCallbackStatus(pTask->pCallbackContext, hr);
     if (hr != 0) TRACE_FAIL(L"pfnTask", L"VM_ERR_OK != hResult", HRESULT(hr));
     if (pTask->hDialog) SendMessageW(pTask->hDialog, WM_CLOSE, 0, 0);
     return hr;

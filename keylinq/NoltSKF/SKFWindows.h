@@ -29,6 +29,8 @@ constexpr UINT IDS_CONFIRM_SIGN = 124;
 constexpr uint32_t SKF_WINDOW_NOT_SHOWN = 0x80070108u;  // no window installed
 constexpr uint32_t CONFIRM_TASK_TEXT_CHARS = 260;
 constexpr uint32_t CONFIRM_TASK_MODE_CONTEXTS = 3;  // the task function takes the two contexts
+// The task's result while its worker runs and nobody has decided yet.
+constexpr uint32_t CONFIRM_RESULT_PENDING = 0x8000000Au;  // E_PENDING
 
 typedef uint32_t (*CONFIRM_TASK_FN)(SKF_CALLBACK_CONTEXT* pstCallbackContext, MIDDLEWARE_CONTEXT* pMiddlewareContext);
 
@@ -75,8 +77,10 @@ uint32_t ShowConfirmWindow(CONFIRM_TASK* pTask);
 // closes the window (WM_CLOSE, sent) when it has one.
 uint32_t ConfirmWorkingThread(CONFIRM_TASK* pTask);
 // The window's own outcome (the user cancelled, the countdown ended): into
-// the task's result and the status word, which the worker polls.
-void SetConfirmOutcome(CONFIRM_TASK* pTask, uint32_t outcome);
+// the task's result and the status word, which the worker polls, only while
+// neither the worker's final result nor an earlier outcome is there (false
+// then).
+bool SetConfirmOutcome(CONFIRM_TASK* pTask, uint32_t outcome);
 
 // A text of the library's string table ("" when missing).
 void LoadSKFString(UINT id, wchar_t* buffer, int chars);

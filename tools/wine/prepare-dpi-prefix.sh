@@ -11,7 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
-if [ ! -f "$prefix/.logpixels-$dpi" ]; then
+if [ ! -f "$prefix/.logpixels-$dpi" ] || [ ! -f "$prefix/.font-replacements-1" ]; then
   rm -rf "$prefix"
   cp -a "$base" "$prefix"
   rm -f "$prefix"/.logpixels-*

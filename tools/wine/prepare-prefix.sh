@@ -18,3 +18,18 @@ if [ ! -f "$prefix/system.reg" ]; then
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
   [ -f "$prefix/system.reg" ] || { echo "prepare-prefix: $loader could not make $prefix" >&2; exit 1; }
 fi
+# The dialogs' face "微软雅黑" is Microsoft's; Wine draws it with WenQuanYi
+# Micro Hei (fonts-wqy-microhei). Applied once per prefix, older ones too.
+fonts_mark="$prefix/.font-replacements-1"
+if [ ! -f "$fonts_mark" ]; then
+  reg=$(mktemp --suffix=.reg)
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n' \
+    | { printf '\377\376'; iconv -f UTF-8 -t UTF-16LE; } >"$reg"
+  WINEPREFIX="$prefix" WINELOADER="$loader" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    "$loader" regedit.exe /S "Z:$(printf '%s' "$reg" | tr / '\\')" >/dev/null 2>&1 9>&-
+  # The server writes the registry files when it ends.
+  WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+  rm -f "$reg"
+  grep -q '"WenQuanYi Micro Hei"' "$prefix/user.reg" || { echo "prepare-prefix: no font replacement in $prefix" >&2; exit 1; }
+  touch "$fonts_mark"
+fi
