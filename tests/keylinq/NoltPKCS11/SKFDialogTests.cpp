@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "DesktopInput.h"
+#include "KeyReference.h"
 #include "KeylinqLibrary.h"
 #include "SKFTestSupport.h"
 
@@ -182,6 +183,53 @@ TEST_F(SKFDialogs, NoTriesLeftLocksWithoutAWindow) {
         });
     EXPECT_EQ(SAR_PIN_LOCKED, rc);
     EXPECT_FALSE(sawWindow);
+}
+
+// The PIN typed into the window is what the library keeps for that key:
+// when the key later forgets the verification, a signature logs in again
+// from it without showing anything, and the signature is sound.
+TEST_F(SKFDialogs, TypedPinLogsInAgainSilentlyForASignature) {
+    KeySession<KeylinqLibrary> key(k, control, AddFreshKey(control));
+    ASSERT_EQ(SAR_OK, key.Open());
+    ULONG retry = 0;
+    const ULONG verified = WithDriver([&] { return VerifyWithDialog(key, &retry); }, [&](DWORD tid) {
+        HWND dlg = WaitDialog(tid, ID_EDIT);
+        ASSERT_NE(nullptr, dlg);
+        EnterPin(dlg, DEFAULT_USER_PIN);
+    });
+    ASSERT_EQ(SAR_OK, verified);
+
+    std::string name = "dialog-signer";
+    HCONTAINER container = nullptr;
+    ASSERT_EQ(SAR_OK, k.SKF_CreateContainer(key.app, &name[0], &container));
+    ECCPUBLICKEYBLOB blob = {};
+    ASSERT_EQ(SAR_OK, k.SKF_GenECCKeyPair(container, 0x00020100 /* SGD_SM2_1 */, &blob));
+    const Bytes publicKey = Concat(Bytes(blob.XCoordinate + 32, blob.XCoordinate + 64),
+                                   Bytes(blob.YCoordinate + 32, blob.YCoordinate + 64));
+
+    ASSERT_EQ(0u, control.LosePinVerification(key.KeyId()));
+    const Bytes message = Text("signed after the key forgot the PIN");
+    const Bytes digest = RefSm3(Concat(RefSm2Z(publicKey), message));
+    ECCSIGNATUREBLOB signature = {};
+    std::atomic<bool> done{false};
+    bool sawWindow = false;
+    const ULONG signedRc = WithDriver(
+        [&] {
+            const ULONG r = k.SKF_ECCSignData(container, const_cast<BYTE*>(digest.data()), 32, &signature);
+            done = true;
+            return r;
+        },
+        [&](DWORD tid) {
+            while (!done)
+                if (desk::FindThreadDialog(tid, ID_EDIT) || desk::FindThreadDialog(tid, ID_LABEL)) sawWindow = true;
+        });
+    EXPECT_EQ(SAR_OK, signedRc);
+    EXPECT_FALSE(sawWindow);
+    EXPECT_TRUE(RefSm2VerifyMessage(publicKey, message,
+                                    Concat(Bytes(signature.r + 32, signature.r + 64),
+                                           Bytes(signature.s + 32, signature.s + 64))));
+    EXPECT_EQ(6u, RemainingTries(key));  // one silent verification, with the right PIN
+    EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(container));
 }
 
 // ---- the confirmation
