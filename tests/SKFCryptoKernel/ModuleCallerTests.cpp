@@ -70,6 +70,7 @@ public:
         for (FARPROC entry : m_pfnEntries) n += entry ? 1 : 0;
         return n;
     }
+    void Unbind(int index) { m_pfnEntries[index] = nullptr; }
     template <int I, class Pfn>
     void Intercept() {
         ASSERT_NE(nullptr, m_pfnEntries[I]) << EntryName(I);
@@ -195,6 +196,18 @@ TEST_F(ModuleCaller, KeylinqBindsAllButInitDev) {
     EXPECT_TRUE(caller.GetModulePath().empty());
     EXPECT_EQ(nullptr, GetModuleHandleW(BaseName(KeylinqPath()).c_str()));
     ExpectUnbound(caller, "released");
+}
+
+TEST_F(ModuleCaller, AnEmptyEntryFailsOnlyItsOwnWrapper) {
+    ModuleCallerView caller;
+    caller.LoadSKFModule(KeylinqPath().c_str());
+    caller.Unbind(SKFEntry_SKF_EnumDev);
+    ULONG size = 1234;
+    EXPECT_EQ(487u, caller.SKF_EnumDev(nullptr, &size));
+    EXPECT_EQ(1234u, size);  // nothing was called
+    // The others still reach Keylinq, whose argument checks answer.
+    EXPECT_EQ(SAR_INVALIDPARAMERR, caller.SKF_ConnectDev(nullptr, nullptr));
+    EXPECT_EQ(SAR_INVALIDHANDLEERR, caller.SKF_CloseApplication(nullptr));
 }
 
 TEST_F(ModuleCaller, AMissingPathOrAForeignLibraryLeavesEveryEntryEmpty) {
