@@ -129,3 +129,11 @@ void WriteTraceMessage(ULONG flag, const TraceMessageArgs& message);
             goto exit;                                                      \
         }                                                                   \
     } while (0)
+// The same with an explicit reason text, for checks whose reason is not
+// their own code.
+#define FAIL_GOTO(step, reason, code)                                       \
+    do {                                                                    \
+        hr = (code);                                                        \
+        TraceFailureLine(TRACE_MODULE, __LINE__, traceFunc_, step, reason, hr); \
+        goto exit;                                                          \
+    } while (0)

@@ -19,7 +19,7 @@ log() { printf '[setup] %s\n' "$*" >&2; }
 packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64
   libz-mingw-w64-dev libstb-dev googletest ccache ninja-build cmake g++ make perl
-  libssl-dev openssl dpkg-dev xz-utils bzip2 xvfb xauth wine wine64 wine32:i386
+  libssl-dev openssl dpkg-dev xz-utils bzip2 xxd xvfb xauth wine wine64 wine32:i386
   zip fonts-dejavu-core
 )
 
@@ -61,6 +61,20 @@ fi
 if [ "${#need_install[@]}" -gt 0 ]; then
   log "installing: ${need_install[*]}"
   apt-get install -y -q --no-install-recommends "${need_install[@]}" >&2
+fi
+
+# osslsigncode signs the code-signing test samples; its built-in time-stamp
+# authority needs 2.6 or later, which Debian 12 has in its backports only.
+# shellcheck source=tools/backports.sh
+. "$here/backports.sh"
+osslsigncode_ok() {
+  local v; v=$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null) || return 1
+  dpkg --compare-versions "$v" ge 2.6
+}
+if ! osslsigncode_ok; then
+  log "installing osslsigncode (2.6 or later) from the release's backports"
+  why=$(backports_install osslsigncode) || log "osslsigncode unavailable: $why (the signing tests will fail)"
+  osslsigncode_ok || log "osslsigncode is older than 2.6: the signing tests will fail"
 fi
 
 # The 32-bit Wine loader: native, or emulated where the kernel cannot run

@@ -13,6 +13,9 @@
 #   CERTAIDE_X86=none      pretend the host cannot run 32-bit programs and
 #                          forbid emulation: the x86 Wine tests are not run
 
+# shellcheck source=tools/backports.sh
+. "$(dirname "${BASH_SOURCE[0]}")/backports.sh"
+
 X86_LOADER=/usr/lib/wine/wine
 X86_BINFMT_DIR=/proc/sys/fs/binfmt_misc
 X86_HANDLER=$X86_BINFMT_DIR/qemu-i386
@@ -53,14 +56,6 @@ x86_handler_remove() {
   fi
 }
 
-# The first Debian archive this machine's apt already uses (its own mirror).
-x86_debian_mirror() {
-  local uri
-  uri=$(grep -hs '^URIs:' /etc/apt/sources.list.d/*.sources | awk '{print $2}' | grep -v security | head -n1)
-  [ -n "$uri" ] || uri=$(grep -hs '^deb ' /etc/apt/sources.list | awk '{print $2}' | grep -v security | head -n1)
-  printf '%s' "$uri"
-}
-
 x86_qemu_major() {
   { dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true; } | sed -E 's/^[0-9]+://; s/[.].*//'
 }
@@ -70,26 +65,8 @@ x86_qemu_major() {
 x86_install_qemu() {
   local major; major=$(x86_qemu_major)
   if [ -n "$major" ] && [ "$major" -ge "$X86_QEMU_MIN_MAJOR" ] && [ -x "$X86_QEMU" ]; then return 0; fi
-  local codename mirror list=/etc/apt/sources.list.d/certaide-backports.sources
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  if ! apt-cache policy 2>/dev/null | grep -q "$codename-backports"; then
-    mirror=$(x86_debian_mirror)
-    if [ -z "$mirror" ]; then echo "no Debian mirror found in apt's sources"; return 1; fi
-    x86_log "adding $codename-backports"
-    cat > "$list" <<EOF
-Types: deb
-URIs: $mirror
-Suites: $codename-backports
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
-  fi
-  x86_log "installing qemu-user-static and binfmt-support from $codename-backports"
-  apt-get update -q >&2 || true
-  if ! apt-get install -y -q --no-install-recommends -t "$codename-backports" \
-        qemu-user-static binfmt-support >&2; then
-    echo "qemu-user-static could not be installed from $codename-backports"; return 1
-  fi
+  x86_log "installing qemu-user-static and binfmt-support from the release's backports"
+  backports_install qemu-user-static binfmt-support || return 1
   major=$(x86_qemu_major)
   if [ -z "$major" ] || [ "$major" -lt "$X86_QEMU_MIN_MAJOR" ]; then
     echo "qemu-user-static ${major:-?} is older than $X86_QEMU_MIN_MAJOR"; return 1

@@ -146,3 +146,7 @@ inline CApplicationObject* ApplicationFromHandle(HAPPLICATION hApplication) {
 inline HAPPLICATION HandleOfApplication(CApplicationObject* pApplication) {
     return static_cast<CDeviceOperator*>(pApplication);
 }
+// Destroys the object of a closed application handle (the handle set's destroy).
+inline void DestroyApplicationObject(const void* handle) {
+    delete ApplicationFromHandle(const_cast<void*>(handle));
+}

@@ -1,6 +1,6 @@
-// The container object: its record, type, certificates; the key-pair,
-// signature and session-key slots answer "not supported yet" until their
-// families come.
+// The container object: its record, type, certificates (key pairs and
+// signatures in ContainerKeys.cpp); the session-key and agreement slots
+// answer "not supported yet" until their family comes.
 #include "ContainerObject.h"
 
 #include <cstring>
@@ -74,21 +74,31 @@ exit:
     return hr;
 }
 
-uint32_t CContainerObject::ImportCertificate(BOOL bSignFlag, const BYTE* pbCert, ULONG ulCertLen) {
-    TRACE_NAME(L"CContainerObject::ImportCertificate");
+uint32_t CContainerObject::KeySpecOf(BOOL bSignFlag, uint8_t* pKeySpec) {
+    TRACE_NAME(L"CContainerObject::KeySpecOf");
     uint32_t hr = 0;
     uint16_t exchKeyFID = 0;
     uint16_t signKeyFID = 0;
-    uint8_t keySpec = VM_KEY_EXCHANGE;
-    SKF_CALLBACK_CONTEXT context;
-    context.SKFObject = this;
+    *pKeySpec = VM_KEY_EXCHANGE;
     hr = GetContainerValid(nullptr, &exchKeyFID, nullptr, &signKeyFID, nullptr);
     CHECK_GOTO(hr != 0, L"GetContainerValid", hr);
     if (!bSignFlag) {
         CHECK_GOTO(exchKeyFID == 0, L"CHECK nExchKeyFID", SAR_KEYNOTFOUNTERR);
     } else if (signKeyFID != 0) {
-        keySpec = VM_KEY_SIGNATURE;
+        *pKeySpec = VM_KEY_SIGNATURE;
     }
+exit:
+    return hr;
+}
+
+uint32_t CContainerObject::ImportCertificate(BOOL bSignFlag, const BYTE* pbCert, ULONG ulCertLen) {
+    TRACE_NAME(L"CContainerObject::ImportCertificate");
+    uint32_t hr = 0;
+    uint8_t keySpec = VM_KEY_EXCHANGE;
+    SKF_CALLBACK_CONTEXT context;
+    context.SKFObject = this;
+    hr = KeySpecOf(bSignFlag, &keySpec);
+    CHECK_GOTO(hr != 0, L"KeySpecOf", hr);
     hr = FoldObjectResult(CNoltOperator::ImportCert(m_szContainerName, keySpec, pbCert, ulCertLen,
                                                     &CDialogObject::SKFOperationCallback, &context));
     CHECK_GOTO(hr != 0, L"CNoltOperator::ImportCert", hr);
@@ -127,24 +137,10 @@ exit:
     return hr;
 }
 
-// Key pairs, signatures, session keys and agreements: their own families.
-uint32_t CContainerObject::GenerateKeyPair(ULONG, void*) { return SKFNotSupported(); }
-uint32_t CContainerObject::ImportKeyPair(ULONG, BYTE*, ULONG, ULONG, BYTE*, ULONG) { return SKFNotSupported(); }
-uint32_t CContainerObject::RSASignData(BYTE*, ULONG, BYTE*, ULONG*) { return SKFNotSupported(); }
+// The session keys that the library does not hand out wrapped.
 uint32_t CContainerObject::RSAExportSessionKey(ULONG, RSAPUBLICKEYBLOB*, BYTE*, ULONG*, HANDLE*) {
     return SKFNotSupported();
 }
-uint32_t CContainerObject::ECCSignData(BYTE*, ULONG, BYTE*, BYTE*) { return SKFNotSupported(); }
 uint32_t CContainerObject::ECCExportSessionKey(ULONG, ECCPUBLICKEYBLOB*, ECCCIPHERBLOB*, HANDLE*) {
     return SKFNotSupported();
 }
-uint32_t CContainerObject::GenerateAgreementDataWithECC(ULONG, ECCPUBLICKEYBLOB*, BYTE*, ULONG, HANDLE*) {
-    return SKFNotSupported();
-}
-uint32_t CContainerObject::GenerateAgreementDataAndKeyWithECC(ULONG, ECCPUBLICKEYBLOB*, ECCPUBLICKEYBLOB*,
-                                                              ECCPUBLICKEYBLOB*, BYTE*, ULONG, BYTE*, ULONG,
-                                                              HANDLE*) {
-    return SKFNotSupported();
-}
-uint32_t CContainerObject::ExportPublicKey(BOOL, BYTE*, ULONG*) { return SKFNotSupported(); }
-uint32_t CContainerObject::ImportSessionKey(ULONG, BYTE*, ULONG, HANDLE*) { return SKFNotSupported(); }

@@ -8,6 +8,8 @@
 #include "DialogObject.h"
 #include "IContainer.h"
 
+class CAsymKeyObject;
+
 constexpr uint32_t VM_CTNR_NAME_LENGTH = 40;  // a container name with its NUL
 constexpr uint8_t VM_KEY_EXCHANGE = 1;
 constexpr uint8_t VM_KEY_SIGNATURE = 2;
@@ -51,6 +53,20 @@ public:
     uint32_t ExportPublicKey(BOOL bSignFlag, BYTE* pbBlob, ULONG* pulBlobLen) override;
     uint32_t ImportSessionKey(ULONG ulAlgId, BYTE* pbWrapedData, ULONG ulWrapedLen, HANDLE* phKey) override;
 
+protected:
+    // The key file of the container's SM2 key pair that agrees session keys
+    // (the exchange key, else the signature key), with the checks of the
+    // device context that the agreement commands need.
+    uint32_t AgreementKeyFID(uint16_t* pnKeyFID);
+    // The key of an operation named by bSignFlag: the exchange key (which
+    // must exist) for false; the signature key for true, or the exchange
+    // key when there is none.
+    uint32_t KeySpecOf(BOOL bSignFlag, uint8_t* pKeySpec);
+    // The container's algorithm and the key object of its signing key (the
+    // signature key, else the exchange key); SAR_KEYINFOTYPEERR, and no key
+    // object, when the container's keys are not RSA (bRsa) or SM2.
+    uint32_t NewSigningKey(bool bRsa, uint32_t* pAlgID, CAsymKeyObject** ppKey);
+
 private:
     char m_szContainerName[VM_CTNR_NAME_LENGTH];
     uint32_t m_bSingleCert;
@@ -62,9 +78,23 @@ class CContainerZOPRA : public CContainerObject {
 public:
     explicit CContainerZOPRA(CDeviceContext* pDeviceContext);
     ~CContainerZOPRA() override;
+
+    // The key's raw private-key operation on one RSA block, and the SM2
+    // decryption of an ECCCIPHERBLOB of at most 128 bytes of plaintext.
+    // ulKeySpec 2 selects the signature key, any other value the exchange key.
+    uint32_t RSADecrypt(BYTE* pbIn, ULONG ulInLen, BYTE* pbOut, ULONG* pulOutLen, ULONG ulKeySpec);
+    uint32_t ECCDecrypt(ULONG ulKeySpec, ECCCIPHERBLOB* pCipherText, BYTE* pbData, ULONG* pdwDataLen);
+
+private:
+    uint32_t DecryptKey(uint32_t alg, ULONG ulKeySpec, const uint8_t* pbIn, uint32_t nInLen, uint8_t* pbOut,
+                        uint32_t* pnOutLen);
 };
 
 inline CContainerObject* ContainerFromHandle(HCONTAINER hContainer) {
     return static_cast<CContainerObject*>(static_cast<CDeviceOperator*>(hContainer));
 }
 inline HCONTAINER HandleOfContainer(CContainerObject* pContainer) { return static_cast<CDeviceOperator*>(pContainer); }
+// Destroys the object of a closed container handle (the handle set's destroy).
+inline void DestroyContainerObject(const void* handle) {
+    delete ContainerFromHandle(const_cast<void*>(handle));
+}

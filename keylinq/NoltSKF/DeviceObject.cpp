@@ -1,5 +1,6 @@
-// The device object: device information, label, raw commands; the slots
-// that later families fill answer "not supported yet" for now.
+// The device object: device information, label, raw commands, random
+// numbers and the public-key operations with the caller's keys; the
+// key-handle slots answer "not supported yet" until their family comes.
 #include "DeviceObject.h"
 
 #include <cstring>
@@ -9,6 +10,9 @@
 #include "DeviceContext.h"
 #include "DeviceInfo.h"
 #include "DeviceManager.h"
+#include "KeyObject.h"
+#include "SarFromResult.h"
+#include "SoftCrypto.h"
 #include "TraceHelper.h"
 
 #define TRACE_MODULE L"DeviceObject"
@@ -71,18 +75,237 @@ uint32_t CDeviceObject::ExtRSAPriKeyOperation(RSAPRIVATEKEYBLOB*, BYTE*, ULONG, 
 uint32_t CDeviceObject::ExtECCDecrypt(ECCPRIVATEKEYBLOB*, ECCCIPHERBLOB*, BYTE*, ULONG*) { return SKFNotSupported(); }
 uint32_t CDeviceObject::ExtECCSign(ECCPRIVATEKEYBLOB*, BYTE*, ULONG, BYTE*, BYTE*) { return SKFNotSupported(); }
 
-// Device-level cryptography and key handles come with their own families;
-// until then they are not offered.
-uint32_t CDeviceObject::GenerateRandom(ULONG, BYTE*) { return SKFNotSupported(); }
-uint32_t CDeviceObject::SetSymmKey(BYTE*, ULONG, HANDLE*) { return SKFNotSupported(); }
-uint32_t CDeviceObject::ExtRSAPubKeyOperation(RSAPUBLICKEYBLOB*, BYTE*, ULONG, BYTE*, ULONG*) {
-    return SKFNotSupported();
+// ---- device-level cryptography: random numbers from the key, public-key
+// operations with the caller's keys on the host.
+
+namespace {
+
+constexpr uint32_t kRandomPiece = 128;
+constexpr uint32_t kSM2KeyLen = 32;
+constexpr uint32_t kMaxRsaBits = 2048;
+
+// The caller's RSAPUBLICKEYBLOB as the host's public key (BitLen already checked).
+void RsaKeyFromBlob(const RSAPUBLICKEYBLOB* pBlob, SOFT_RSA_PUBKEY* pKey) {
+    memset(pKey, 0, sizeof *pKey);
+    pKey->nLen = pBlob->BitLen / 8;
+    memcpy(pKey->modulus, pBlob->Modulus, pKey->nLen);
+    memcpy(pKey->exponent, pBlob->PublicExponent, 4);
+    pKey->eLen = 4;
 }
-uint32_t CDeviceObject::RSAVerify(RSAPUBLICKEYBLOB*, BYTE*, ULONG, BYTE*, ULONG) { return SKFNotSupported(); }
-uint32_t CDeviceObject::ECCVerify(ECCPUBLICKEYBLOB*, BYTE*, ULONG, BYTE*, BYTE*) { return SKFNotSupported(); }
-uint32_t CDeviceObject::ExtECCEncrypt(ECCPUBLICKEYBLOB*, BYTE*, ULONG, ECCCIPHERBLOB*) { return SKFNotSupported(); }
-uint32_t CDeviceObject::DigestInit(ULONG, ECCPUBLICKEYBLOB*, unsigned char*, ULONG, HANDLE*) {
-    return SKFNotSupported();
+
+// X || Y of a 256-bit ECCPUBLICKEYBLOB.
+void EccKeyFromBlob(const ECCPUBLICKEYBLOB* pBlob, uint8_t* pKey) {
+    memcpy(pKey, pBlob->XCoordinate + 64 - kSM2KeyLen, kSM2KeyLen);
+    memcpy(pKey + kSM2KeyLen, pBlob->YCoordinate + 64 - kSM2KeyLen, kSM2KeyLen);
+}
+
+}  // namespace
+
+// ---- key handles made by the device: session keys and digests
+
+uint32_t CDeviceObject::SetSymmKey(BYTE* pbKey, ULONG ulAlgID, HANDLE* phKey) {
+    TRACE_NAME(L"CDeviceObject::SetSymmKey");
+    uint32_t hr = 0;
+    CSymKeyObject* pSymKey = nullptr;
+    CHECK_GOTO(!m_pDeviceContext, L"NULL == pDeviceContext", SAR_INVALIDHANDLEERR);
+    pSymKey = new (std::nothrow) CSymKeyObject(m_pDeviceContext);
+    CHECK_GOTO(!pSymKey, L"NULL == pSymKeyHandle", SAR_MEMORYERR);
+    TRACE_STEP(L"new SKF_SYMKEY_OBJECT");
+    // A failure is never a handle: an unknown algorithm or a key that the
+    // key refused ends here.
+    hr = pSymKey->SetSymmKey(ulAlgID, pbKey);
+    if (hr != 0) delete pSymKey;
+    CHECK_GOTO(hr != 0, L"pSymKeyObject->SetSymmKey", hr);
+    *phKey = static_cast<CKeyObject*>(pSymKey);
+exit:
+    return hr;
+}
+
+uint32_t CDeviceObject::DigestInit(ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey, unsigned char* pucID, ULONG ulIDLen,
+                                   HANDLE* phHash) {
+    TRACE_NAME(L"CDeviceObject::DigestInit");
+    static const char kDefaultId[] = "1234567812345678";
+    uint32_t hr = 0;
+    uint8_t hashId = 0;
+    uint8_t z[32] = {};
+    bool withZ = false;
+    CDigestObject* pDigest = nullptr;
+    if (ulAlgID == 1)
+        hashId = VM_ALG_SM3;
+    else if (ulAlgID == 2)
+        hashId = 11;
+    else if (ulAlgID == 4)
+        hashId = 12;
+    CHECK_GOTO(hashId == 0, L"CHECK ulAlgID", SAR_INDATAERR);
+    if (ulAlgID == 1 && pPubKey) {
+        uint8_t key[2 * kSM2KeyLen];
+        CHECK_GOTO(!pucID, L"NULL == pucID", SAR_INVALIDPARAMERR);
+        CHECK_GOTO(ulIDLen < 16 || memcmp(pucID, kDefaultId, 16) != 0, L"CHECK pucID value", SAR_INVALIDPARAMERR);
+        CHECK_GOTO(pPubKey->BitLen / 8 != kSM2KeyLen, L"SM2_KEY_LENGTH != nKeyLen", SAR_MODULUSLENERR);
+        EccKeyFromBlob(pPubKey, key);
+        hr = SM2_GetZVal(key, z);
+        CHECK_GOTO(hr != 0, L"SM2_GetZVal", hr);
+        withZ = true;
+    }
+    CHECK_GOTO(!m_pDeviceContext, L"NULL == pDeviceContext", SAR_INVALIDHANDLEERR);
+    pDigest = new (std::nothrow) CDigestObject(m_pDeviceContext);
+    CHECK_GOTO(!pDigest, L"NULL == pDigestObject", SAR_MEMORYERR);
+    TRACE_STEP(L"new CDigestObject");
+    hr = pDigest->DigestInit(hashId);
+    if (hr == 0 && withZ) hr = pDigest->DigestUpdate(z, sizeof z);
+    if (hr != 0) delete pDigest;
+    CHECK_GOTO(hr != 0, L"pDigestObject->DigestInit", hr);
+    *phHash = static_cast<CKeyObject*>(pDigest);
+exit:
+    return hr;
+}
+
+uint32_t CDeviceObject::GenerateRandom(ULONG ulRandomLen, BYTE* pbRandom) {
+    TRACE_NAME(L"CDeviceObject::GenerateRandom");
+    uint32_t hr = 0;
+    ULONG done = 0;
+    CHECK_GOTO(!pbRandom, L"CHECK pbRandomData", SAR_INVALIDPARAMERR);
+    while (done < ulRandomLen) {
+        const uint32_t piece = ulRandomLen - done < kRandomPiece ? ulRandomLen - done : kRandomPiece;
+        hr = FoldObjectResult(CDeviceOperator::GenerateRandom(1, uint8_t(piece), pbRandom + done));
+        CHECK_GOTO(hr != 0, L"CDeviceOperator::GenerateRandom", hr);
+        done += piece;
+    }
+exit:
+    return hr;
+}
+
+uint32_t CDeviceObject::ExtRSAPubKeyOperation(RSAPUBLICKEYBLOB* pBlob, BYTE* pbInput, ULONG ulInputLen, BYTE* pbOutput,
+                                              ULONG* pulOutputLen) {
+    TRACE_NAME(L"CDeviceObject::ExtRSAPubKeyOperation");
+    uint32_t hr = 0;
+    uint32_t modLen = 0;
+    uint32_t outLen = 0;
+    ULONG room = 0;
+    SOFT_RSA_PUBKEY key;
+    CHECK_GOTO(!pBlob, L"NULL == pRSAPubKeyBlob", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(!pbInput, L"NULL == pbInput", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(!pulOutputLen, L"NULL == pulOutputLen", SAR_INVALIDPARAMERR);
+    if (!pbOutput) *pulOutputLen = 0;
+    CHECK_GOTO(!pbOutput, L"NULL == pbOutput", SAR_INVALIDPARAMERR);
+    // A modulus longer than the blob's field is refused before any byte is read.
+    CHECK_GOTO(pBlob->BitLen > kMaxRsaBits, L"CHECK BitLen", SAR_MODULUSLENERR);
+    modLen = pBlob->BitLen / 8;
+    room = *pulOutputLen;
+    *pulOutputLen = modLen;
+    CHECK_GOTO(ulInputLen != modLen, L"nModLen != ulInputLen", SAR_INDATALENERR);
+    CHECK_GOTO(room < modLen, L"*pulOutputLen < nModLen", SAR_BUFFER_TOO_SMALL);
+    RsaKeyFromBlob(pBlob, &key);
+    outLen = modLen;
+    hr = FoldObjectResult(RSA_Encrypt(&key, pbInput, ulInputLen, pbOutput, &outLen, 3));
+    CHECK_GOTO(hr != 0, L"RSA_Encrypt", hr);
+    *pulOutputLen = outLen;
+exit:
+    return hr;
+}
+
+uint32_t CDeviceObject::RSAVerify(RSAPUBLICKEYBLOB* pBlob, BYTE* pbData, ULONG ulDataLen, BYTE* pbSignature,
+                                  ULONG ulSignLen) {
+    TRACE_NAME(L"CDeviceObject::RSAVerify");
+    uint32_t hr = 0;
+    uint32_t modLen = 0;
+    uint32_t outLen = 0;
+    uint8_t block[SOFT_RSA_MAX_BYTES] = {};
+    SOFT_RSA_PUBKEY key;
+    CHECK_GOTO(!pBlob, L"NULL == pRSAPubKeyBlob", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(!pbData, L"NULL == pbDatabuf", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(!pbSignature, L"NULL == pbSignbuf", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(pBlob->BitLen > kMaxRsaBits, L"CHECK BitLen", SAR_MODULUSLENERR);
+    modLen = pBlob->BitLen / 8;
+    CHECK_GOTO(modLen < 11 || ulDataLen > modLen - 11, L"ulDatalen > nModLen - 11", SAR_INDATALENERR);
+    CHECK_GOTO(ulSignLen != modLen, L"ulSignlen != nModLen", SAR_INDATALENERR);
+    RsaKeyFromBlob(pBlob, &key);
+    outLen = modLen;
+    hr = FoldObjectResult(RSA_Encrypt(&key, pbSignature, ulSignLen, block, &outLen, 3));
+    CHECK_GOTO(hr != 0, L"RSA_Encrypt", hr);
+    {
+        // The whole block must be the PKCS#1 type-1 block of the data:
+        // 00 01, at least eight FF, 00, the data. Every byte is compared,
+        // without an early exit, so that a block which only ends with the
+        // data (a cube root for e = 3) is refused and the time taken does
+        // not tell where a forgery went wrong.
+        const uint32_t padEnd = modLen - ulDataLen - 1;  // index of the 00 before the data
+        uint8_t diff = 0;
+        diff |= uint8_t(block[0] ^ 0x00);
+        diff |= uint8_t(block[1] ^ 0x01);
+        for (uint32_t i = 2; i < padEnd; ++i) diff |= uint8_t(block[i] ^ 0xFF);
+        diff |= uint8_t(block[padEnd] ^ 0x00);
+        for (uint32_t i = 0; i < ulDataLen; ++i) diff |= uint8_t(block[padEnd + 1 + i] ^ pbData[i]);
+        // padEnd - 2 >= 8 holds since ulDataLen <= modLen - 11.
+        CHECK_GOTO(diff != 0, L"CHECK signature block", SAR_HASHNOTEQUALERR);
+    }
+exit:
+    return hr;
+}
+
+uint32_t CDeviceObject::ECCVerify(ECCPUBLICKEYBLOB* pBlob, BYTE* pbData, ULONG ulDataLen, BYTE* pbR, BYTE* pbS) {
+    TRACE_NAME(L"CDeviceObject::ECCVerify");
+    uint32_t hr = 0;
+    uint8_t key[2 * kSM2KeyLen];
+    uint8_t signature[2 * kSM2KeyLen];
+    CHECK_GOTO(!pBlob, L"NULL == pECCPubKeyBlob", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(!pbData, L"NULL == pbDatabuf", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(!pbR, L"NULL == pbR", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(!pbS, L"NULL == pbS", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(ulDataLen != kSM2KeyLen, L"SM3_DIGEST_LENGTH != ulDatalen", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(pBlob->BitLen / 8 != kSM2KeyLen, L"SM2_KEY_LENGTH != nKeyLen", SAR_MODULUSLENERR);
+    EccKeyFromBlob(pBlob, key);
+    memcpy(signature, pbR + 64 - kSM2KeyLen, kSM2KeyLen);
+    memcpy(signature + kSM2KeyLen, pbS + 64 - kSM2KeyLen, kSM2KeyLen);
+    hr = SM2_Verify(key, pbData, signature, sizeof signature);
+    CHECK_GOTO(hr != 0, L"SM2_Verify", hr);
+exit:
+    return hr;
+}
+
+uint32_t CDeviceObject::ExtECCEncrypt(ECCPUBLICKEYBLOB* pBlob, BYTE* pbPlainText, ULONG ulPlainTextLen,
+                                      ECCCIPHERBLOB* pCipherText) {
+    TRACE_NAME(L"CDeviceObject::ExtECCEncrypt");
+    uint32_t hr = 0;
+    uint8_t key[2 * kSM2KeyLen];
+    uint8_t* work = nullptr;
+    uint32_t workLen = 0;
+    const uint8_t* p = nullptr;
+    uint32_t c2Len = 0;
+    CHECK_GOTO(!pBlob, L"NULL == pECCPubKeyBlob", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(!pbPlainText, L"NULL == pbPlainText", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(!pCipherText, L"NULL == pCipherText", SAR_INVALIDPARAMERR);
+    CHECK_GOTO(pBlob->BitLen / 8 != kSM2KeyLen, L"SM2_KEY_LENGTH != nPubKeyLen", SAR_MODULUSLENERR);
+    // SM2 encrypts at least one byte; a length whose work buffer would wrap
+    // is refused before anything is allocated.
+    CHECK_GOTO(ulPlainTextLen == 0 || ulPlainTextLen > 0xFFFFFFFFu - SM2_CIPHER_EXTRA_BYTES,
+               L"CHECK ulPlainTextLen", SAR_INDATALENERR);
+    workLen = ulPlainTextLen + SM2_CIPHER_EXTRA_BYTES;
+    work = new (std::nothrow) uint8_t[workLen];
+    CHECK_GOTO(!work, L"new work buffer", 0x8007000Eu);
+    memset(work, 0, workLen);
+    EccKeyFromBlob(pBlob, key);
+    hr = SM2_Encrypt(key, pbPlainText, ulPlainTextLen, work, &workLen);
+    CHECK_GOTO(hr != 0, L"SM2_Encrypt", hr);
+    p = work;
+    if (workLen > 0 && p[0] == 0x04) {
+        ++p;
+        --workLen;
+    }
+    CHECK_GOTO(workLen < 96, L"CHECK cipher length", SAR_FAIL);
+    c2Len = workLen - 96;
+    // The leading bytes of the coordinate fields are cleared: the point's
+    // coordinates fill the fields as 64-byte big-endian numbers.
+    memset(pCipherText->XCoordinate, 0, 64 - kSM2KeyLen);
+    memset(pCipherText->YCoordinate, 0, 64 - kSM2KeyLen);
+    memcpy(pCipherText->XCoordinate + 64 - kSM2KeyLen, p, kSM2KeyLen);
+    memcpy(pCipherText->YCoordinate + 64 - kSM2KeyLen, p + kSM2KeyLen, kSM2KeyLen);
+    memcpy(pCipherText->Cipher, p + 2 * kSM2KeyLen, c2Len);
+    memcpy(pCipherText->HASH, p + 2 * kSM2KeyLen + c2Len, 32);
+    pCipherText->CipherLen = c2Len;
+exit:
+    delete[] work;
+    return hr;
 }
 
 uint32_t CDeviceObject::EnumApplication(LPSTR szAppName, ULONG* pulSize) {

@@ -15,8 +15,12 @@ DWORD ExportMutexTimeout() {
 }
 
 CExportFrame::CExportFrame(const wchar_t* name, bool withScope)
-    : m_name(name), m_context(nullptr), m_result(SAR_OK) {
+    : m_name(name), m_context(nullptr), m_result(SAR_OK), m_ticket(0) {
     if (withScope) m_scope.emplace(name);
+}
+
+CExportFrame::~CExportFrame() {
+    if (m_ticket) SKFHandles::End(m_ticket);
 }
 
 ULONG CExportFrame::Refuse(uint32_t code, const wchar_t* step, const wchar_t* reason, int line) {
@@ -32,7 +36,14 @@ bool CExportFrame::CheckHandle(const void* handle, SKFHandleKind kind, const wch
         return false;
     }
     CDeviceContext* context = nullptr;
-    if (!SKFHandles::Find(handle, kind, &context) || !context) {
+    uint64_t ticket = 0;
+    if (!SKFHandles::Begin(handle, kind, &context, &ticket)) {
+        Refuse(SAR_INVALIDHANDLEERR, step, L"!SKFHandles::Find(handle)", line);
+        return false;
+    }
+    if (m_ticket) SKFHandles::End(m_ticket);
+    m_ticket = ticket;
+    if (!context) {
         Refuse(SAR_INVALIDHANDLEERR, step, L"!SKFHandles::Find(handle)", line);
         return false;
     }

@@ -30,6 +30,7 @@ class CExportFrame {
 public:
     // withScope false: no entry and exit traces (the device-event exports).
     explicit CExportFrame(const wchar_t* name, bool withScope = true);
+    ~CExportFrame();
     CExportFrame(const CExportFrame&) = delete;
     CExportFrame& operator=(const CExportFrame&) = delete;
 
@@ -39,7 +40,9 @@ public:
     // An argument or handle failure: traced, mapped, returned.
     ULONG Refuse(uint32_t code, const wchar_t* step, const wchar_t* reason, int line);
     // The handle check: null, or not live with that kind, is refused with
-    // SAR_INVALIDHANDLEERR. On success the handle's context is kept.
+    // SAR_INVALIDHANDLEERR. On success the handle's context is kept and the
+    // call counts on the handle until the frame ends (a close meanwhile
+    // destroys the object only then).
     bool CheckHandle(const void* handle, SKFHandleKind kind, const wchar_t* step, const wchar_t* nullReason,
                      int line);
     // Waits for the context's device mutex; false (result kept) on failure.
@@ -71,6 +74,7 @@ private:
     std::optional<TraceHelper> m_scope;  // entry trace now, exit trace at the end
     CDeviceContext* m_context;
     ULONG m_result;
+    uint64_t m_ticket;  // the running call counted on the checked handle, 0 for none
 };
 
 #define SKF_STR_(text) L"" #text

@@ -108,7 +108,7 @@ ULONG __stdcall SKF_OpenApplication(DEVHANDLE hDev, LPSTR szAppName, HAPPLICATIO
     const ULONG rc =
         frame.Call(L"OpenApplication", [&] { return pDevice->OpenApplication(szAppName, &hOpened); });
     if (rc == SAR_OK) {
-        SKFHandles::Add(hOpened, SKFHandleKind::Application, frame.Context());
+        SKFHandles::Add(hOpened, SKFHandleKind::Application, frame.Context(), &DestroyApplicationObject);
         *phApplication = hOpened;
     }
     return rc;
@@ -117,11 +117,10 @@ ULONG __stdcall SKF_OpenApplication(DEVHANDLE hDev, LPSTR szAppName, HAPPLICATIO
 ULONG __stdcall SKF_CloseApplication(HAPPLICATION hApplication) {
     CExportFrame frame(L"SKF_CloseApplication");
     SKF_REQUIRE_HANDLE(hApplication, Application, L"CHECK_APP_PCTX");
-    // Out of the live set first: no other call reaches the object once it
-    // is being destroyed.
-    if (!SKFHandles::Remove(hApplication, SKFHandleKind::Application))
+    // Out of the live set at once: no later call reaches the object, which
+    // goes when no call runs on it any more.
+    if (!SKFHandles::Close(hApplication, SKFHandleKind::Application))
         return frame.Refuse(SAR_INVALIDHANDLEERR, L"CHECK_APP_PCTX", L"!SKFHandles::Remove(hApplication)", __LINE__);
-    delete ApplicationFromHandle(hApplication);
     return frame.Finish(SAR_OK, L"CloseApplication", __LINE__);
 }
 

@@ -1,10 +1,10 @@
 // Device-level cryptography (ordinals 38, 39, 43, 45, 46, 50, 52 to 55) and
 // the key-handle families: symmetric keys, digests, MACs (61 to 78). The
-// device operations answer through the device object; the key-handle
-// objects come with their own family, and until then no key handle is
-// ever live.
+// device operations answer through the device object, the key-handle
+// exports through the handle's key object.
 #include "DeviceObject.h"
 #include "ExportFrame.h"
+#include "KeyObject.h"
 
 namespace {
 constexpr ULONG kSM3DigestLen = 32;  // SM3_DIGEST_LENGTH
@@ -136,7 +136,13 @@ ULONG __stdcall SKF_SetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HANDL
     SKF_REQUIRE(phKey);
     SKF_REQUIRE_HANDLE(hDev, Device, L"CHECK_DEV_PCTX");
     ISKFDevice* pDevice = DeviceObjectFromHandle(hDev);
-    return frame.Call(L"SetSymmKey", [&] { return pDevice->SetSymmKey(pbKey, ulAlgID, phKey); });
+    HANDLE hKey = nullptr;
+    const ULONG rc = frame.Call(L"SetSymmKey", [&] { return pDevice->SetSymmKey(pbKey, ulAlgID, &hKey); });
+    if (rc == SAR_OK) {
+        SKFHandles::Add(hKey, SKFHandleKind::Key, frame.Context(), &DestroyKeyObject);
+        *phKey = hKey;
+    }
+    return rc;
 }
 
 ULONG __stdcall SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey, unsigned char* pucID,
@@ -145,117 +151,153 @@ ULONG __stdcall SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* 
     SKF_REQUIRE(phHash);
     SKF_REQUIRE_HANDLE(hDev, Device, L"CHECK_DEV_PCTX");
     ISKFDevice* pDevice = DeviceObjectFromHandle(hDev);
-    return frame.Call(L"DigestInit", [&] { return pDevice->DigestInit(ulAlgID, pPubKey, pucID, ulIDLen, phHash); });
+    HANDLE hHash = nullptr;
+    const ULONG rc =
+        frame.Call(L"DigestInit", [&] { return pDevice->DigestInit(ulAlgID, pPubKey, pucID, ulIDLen, &hHash); });
+    if (rc == SAR_OK) {
+        SKFHandles::Add(hHash, SKFHandleKind::Key, frame.Context(), &DestroyKeyObject);
+        *phHash = hHash;
+    }
+    return rc;
 }
 
 // ---- key handles
 
 namespace {
-// The frame of a key-handle export after its pointer checks.
-ULONG KeyCall(CExportFrame& frame, HANDLE hKey, const wchar_t* step, int line) {
+// The frame of a key-handle export after its pointer checks: the handle
+// check, then the object's operation under the device mutex.
+template <class Operation>
+ULONG KeyCall(CExportFrame& frame, HANDLE hKey, const wchar_t* step, int line, Operation operation) {
     if (!frame.CheckHandle(hKey, SKFHandleKind::Key, L"CHECK_KEY_PCTX", L"hKey == NULL", line)) return frame.Result();
-    return frame.Call(step, SKFNotSupported, line);
+    CKeyObject* pKey = KeyObjectFromHandle(hKey);
+    return frame.Call(step, [&] { return operation(pKey); }, line);
 }
 }  // namespace
 
-ULONG __stdcall SKF_EncryptInit(HANDLE hKey, BLOCKCIPHERPARAM) {
+ULONG __stdcall SKF_EncryptInit(HANDLE hKey, BLOCKCIPHERPARAM EncryptParam) {
     CExportFrame frame(L"SKF_EncryptInit");
-    return KeyCall(frame, hKey, L"EncryptInit", __LINE__);
+    return KeyCall(frame, hKey, L"EncryptInit", __LINE__, [&](CKeyObject* k) { return k->EncInit(1, &EncryptParam); });
 }
 
-ULONG __stdcall SKF_Encrypt(HANDLE hKey, BYTE* pbData, ULONG, BYTE*, ULONG* pulEncryptedLen) {
+ULONG __stdcall SKF_Encrypt(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
+                            ULONG* pulEncryptedLen) {
     CExportFrame frame(L"SKF_Encrypt");
     SKF_REQUIRE(pbData);
     SKF_REQUIRE(pulEncryptedLen);
-    return KeyCall(frame, hKey, L"Encrypt", __LINE__);
+    return KeyCall(frame, hKey, L"Encrypt", __LINE__, [&](CKeyObject* k) {
+        return k->Encrypt(pbData, ulDataLen, pbEncryptedData, pulEncryptedLen);
+    });
 }
 
-ULONG __stdcall SKF_EncryptUpdate(HANDLE hKey, BYTE* pbData, ULONG, BYTE*, ULONG* pulEncryptedLen) {
+ULONG __stdcall SKF_EncryptUpdate(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
+                                  ULONG* pulEncryptedLen) {
     CExportFrame frame(L"SKF_EncryptUpdate");
     SKF_REQUIRE(pbData);
     SKF_REQUIRE(pulEncryptedLen);
-    return KeyCall(frame, hKey, L"EncryptUpdate", __LINE__);
+    return KeyCall(frame, hKey, L"EncryptUpdate", __LINE__, [&](CKeyObject* k) {
+        return k->EncUpdate(pbData, ulDataLen, pbEncryptedData, pulEncryptedLen);
+    });
 }
 
-ULONG __stdcall SKF_EncryptFinal(HANDLE hKey, BYTE*, ULONG* pulEncryptedDataLen) {
+ULONG __stdcall SKF_EncryptFinal(HANDLE hKey, BYTE* pbEncryptedData, ULONG* pulEncryptedDataLen) {
     CExportFrame frame(L"SKF_EncryptFinal");
     SKF_REQUIRE(pulEncryptedDataLen);
-    return KeyCall(frame, hKey, L"EncryptFinal", __LINE__);
+    return KeyCall(frame, hKey, L"EncryptFinal", __LINE__,
+                   [&](CKeyObject* k) { return k->EncFinal(pbEncryptedData, pulEncryptedDataLen); });
 }
 
-ULONG __stdcall SKF_DecryptInit(HANDLE hKey, BLOCKCIPHERPARAM) {
+ULONG __stdcall SKF_DecryptInit(HANDLE hKey, BLOCKCIPHERPARAM DecryptParam) {
     CExportFrame frame(L"SKF_DecryptInit");
-    return KeyCall(frame, hKey, L"DecryptInit", __LINE__);
+    return KeyCall(frame, hKey, L"DecryptInit", __LINE__, [&](CKeyObject* k) { return k->EncInit(0, &DecryptParam); });
 }
 
-ULONG __stdcall SKF_Decrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG, BYTE*, ULONG* pulDataLen) {
+ULONG __stdcall SKF_Decrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
+                            ULONG* pulDataLen) {
     CExportFrame frame(L"SKF_Decrypt");
     SKF_REQUIRE(pbEncryptedData);
     SKF_REQUIRE(pulDataLen);
-    return KeyCall(frame, hKey, L"Decrypt", __LINE__);
+    return KeyCall(frame, hKey, L"Decrypt", __LINE__,
+                   [&](CKeyObject* k) { return k->Encrypt(pbEncryptedData, ulEncryptedLen, pbData, pulDataLen); });
 }
 
-ULONG __stdcall SKF_DecryptUpdate(HANDLE hKey, BYTE* pbEncryptedData, ULONG, BYTE*, ULONG* pulDataLen) {
+ULONG __stdcall SKF_DecryptUpdate(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
+                                  ULONG* pulDataLen) {
     CExportFrame frame(L"SKF_DecryptUpdate");
     SKF_REQUIRE(pbEncryptedData);
     SKF_REQUIRE(pulDataLen);
-    return KeyCall(frame, hKey, L"DecryptUpdate", __LINE__);
+    return KeyCall(frame, hKey, L"DecryptUpdate", __LINE__,
+                   [&](CKeyObject* k) { return k->EncUpdate(pbEncryptedData, ulEncryptedLen, pbData, pulDataLen); });
 }
 
-ULONG __stdcall SKF_DecryptFinal(HANDLE hKey, BYTE*, ULONG* pulDecryptedDataLen) {
+ULONG __stdcall SKF_DecryptFinal(HANDLE hKey, BYTE* pbDecryptedData, ULONG* pulDecryptedDataLen) {
     CExportFrame frame(L"SKF_DecryptFinal");
     SKF_REQUIRE(pulDecryptedDataLen);
-    return KeyCall(frame, hKey, L"DecryptFinal", __LINE__);
+    return KeyCall(frame, hKey, L"DecryptFinal", __LINE__,
+                   [&](CKeyObject* k) { return k->EncFinal(pbDecryptedData, pulDecryptedDataLen); });
 }
 
-ULONG __stdcall SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG, BYTE*, ULONG* pulHashLen) {
+ULONG __stdcall SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHashData, ULONG* pulHashLen) {
     CExportFrame frame(L"SKF_Digest");
     SKF_REQUIRE(pbData);
     SKF_REQUIRE(pulHashLen);
-    return KeyCall(frame, hHash, L"Digest", __LINE__);
+    return KeyCall(frame, hHash, L"Digest", __LINE__,
+                   [&](CKeyObject* k) { return k->Digest(pbData, ulDataLen, pbHashData, pulHashLen); });
 }
 
-ULONG __stdcall SKF_DigestUpdate(HANDLE hHash, BYTE* pbData, ULONG) {
+ULONG __stdcall SKF_DigestUpdate(HANDLE hHash, BYTE* pbData, ULONG ulDataLen) {
     CExportFrame frame(L"SKF_DigestUpdate");
     SKF_REQUIRE(pbData);
-    return KeyCall(frame, hHash, L"DigestUpdate", __LINE__);
+    return KeyCall(frame, hHash, L"DigestUpdate", __LINE__,
+                   [&](CKeyObject* k) { return k->DigestUpdate(pbData, ulDataLen); });
 }
 
-ULONG __stdcall SKF_DigestFinal(HANDLE hHash, BYTE*, ULONG* pulHashLen) {
+ULONG __stdcall SKF_DigestFinal(HANDLE hHash, BYTE* pHashData, ULONG* pulHashLen) {
     CExportFrame frame(L"SKF_DigestFinal");
     SKF_REQUIRE(pulHashLen);
-    return KeyCall(frame, hHash, L"DigestFinal", __LINE__);
+    return KeyCall(frame, hHash, L"DigestFinal", __LINE__,
+                   [&](CKeyObject* k) { return k->DigestFinal(pHashData, pulHashLen); });
 }
 
 ULONG __stdcall SKF_MacInit(HANDLE hKey, BLOCKCIPHERPARAM* pMacParam, HANDLE* phMac) {
     CExportFrame frame(L"SKF_MacInit");
     SKF_REQUIRE(pMacParam);
     SKF_REQUIRE(phMac);
-    return KeyCall(frame, hKey, L"MacInit", __LINE__);
+    HANDLE hMac = nullptr;
+    const ULONG rc =
+        KeyCall(frame, hKey, L"MacInit", __LINE__, [&](CKeyObject* k) { return k->MacInit(pMacParam, &hMac); });
+    if (rc == SAR_OK) {
+        SKFHandles::Add(hMac, SKFHandleKind::Key, frame.Context(), &DestroyKeyObject);
+        *phMac = hMac;
+    }
+    return rc;
 }
 
-ULONG __stdcall SKF_Mac(HANDLE hMac, BYTE* pbData, ULONG, BYTE*, ULONG* pulMacLen) {
+ULONG __stdcall SKF_Mac(HANDLE hMac, BYTE* pbData, ULONG ulDataLen, BYTE* pbMacData, ULONG* pulMacLen) {
     CExportFrame frame(L"SKF_Mac");
     SKF_REQUIRE(pbData);
     SKF_REQUIRE(pulMacLen);
-    return KeyCall(frame, hMac, L"Mac", __LINE__);
+    return KeyCall(frame, hMac, L"Mac", __LINE__,
+                   [&](CKeyObject* k) { return k->Mac(pbData, ulDataLen, pbMacData, pulMacLen); });
 }
 
-ULONG __stdcall SKF_MacUpdate(HANDLE hMac, BYTE* pbData, ULONG) {
+ULONG __stdcall SKF_MacUpdate(HANDLE hMac, BYTE* pbData, ULONG ulDataLen) {
     CExportFrame frame(L"SKF_MacUpdate");
     SKF_REQUIRE(pbData);
-    return KeyCall(frame, hMac, L"MacUpdate", __LINE__);
+    return KeyCall(frame, hMac, L"MacUpdate", __LINE__, [&](CKeyObject* k) { return k->MacUpdate(pbData, ulDataLen); });
 }
 
-ULONG __stdcall SKF_MacFinal(HANDLE hMac, BYTE*, ULONG* pulMacDataLen) {
+ULONG __stdcall SKF_MacFinal(HANDLE hMac, BYTE* pbMacData, ULONG* pulMacDataLen) {
     CExportFrame frame(L"SKF_MacFinal");
     SKF_REQUIRE(pulMacDataLen);
-    return KeyCall(frame, hMac, L"MacFinal", __LINE__);
+    return KeyCall(frame, hMac, L"MacFinal", __LINE__,
+                   [&](CKeyObject* k) { return k->MacFinal(pbMacData, pulMacDataLen); });
 }
 
 ULONG __stdcall SKF_CloseHandle(HANDLE hHandle) {
     if (!hHandle) return SAR_OK;
     // A handle that is not a live key handle is refused, never destroyed.
-    if (!SKFHandles::Find(hHandle, SKFHandleKind::Key, nullptr)) return SarFromResult(SAR_INVALIDHANDLEERR);
-    return SarFromResult(SKFNotSupported());
+    // No device mutex: out of the live set at once, the object destroyed
+    // when no call runs on it any more.
+    if (!SKFHandles::Close(hHandle, SKFHandleKind::Key)) return SarFromResult(SAR_INVALIDHANDLEERR);
+    return SAR_OK;
 }

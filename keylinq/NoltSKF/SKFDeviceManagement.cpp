@@ -49,8 +49,14 @@ ULONG __stdcall SKF_DisConnectDev(DEVHANDLE hDev) {
     CDeviceContext* pContext = nullptr;
     SKF_REFUSE_IF(!SKFHandles::Find(hDev, SKFHandleKind::Device, &pContext), L"CHECK hDev", SAR_INVALIDHANDLEERR);
     // Out of the set before the object goes, so that no other thread can
-    // disconnect it twice; back in when the key could not be closed.
-    SKF_REFUSE_IF(!SKFHandles::Remove(hDev, SKFHandleKind::Device), L"CHECK hDev", SAR_INVALIDHANDLEERR);
+    // disconnect it twice; back in when the key could not be closed. A
+    // device whose handle another thread's call is using stays (0x800700AA,
+    // in use).
+    bool busy = false;
+    if (!SKFHandles::Remove(hDev, SKFHandleKind::Device, &busy)) {
+        if (busy) return frame.Finish(0x800700AAu, L"CHECK hDev in use", __LINE__);
+        return frame.Refuse(SAR_INVALIDHANDLEERR, L"CHECK hDev", L"!SKFHandles::Remove(hDev)", __LINE__);
+    }
     CDeviceOperator* pDevice = static_cast<CDeviceOperator*>(hDev);
     const uint32_t code = GetQuibManager().CloseDevice(&pDevice);
     if (code != 0) SKFHandles::Add(hDev, SKFHandleKind::Device, pContext);

@@ -47,6 +47,16 @@ CPaintManagerUI::CPaintManagerUI() {
 }
 
 CPaintManagerUI::~CPaintManagerUI() {
+    // Queued controls and notifications first, then the tree (whose
+    // destructors find no names left to forget), then the resources.
+    for (int i = 0; i < m_deleteQueue.GetSize(); ++i) delete static_cast<CControlUI*>(m_deleteQueue.GetAt(i));
+    m_deleteQueue.Empty();
+    for (int i = 0; i < m_notifyQueue.GetSize(); ++i) delete static_cast<NotifyEvent*>(m_notifyQueue.GetAt(i));
+    m_notifyQueue.Empty();
+    m_names.Resize(0);
+    CControlUI* root = m_root;
+    m_root = nullptr;
+    delete root;
     if (m_resources.defaultFont.font) {
         DeleteObject(m_resources.defaultFont.font);
         m_resources.defaultFont.font = nullptr;
@@ -55,6 +65,8 @@ CPaintManagerUI::~CPaintManagerUI() {
     RemoveAllImages();
     RemoveAllStyles();
     RemoveAllClassDefaults();
+    RemoveAllOptionGroups();
+    KillAllTimers();
     RemoveAllDrawSpecs();
     if (m_paintDC) ReleaseDC(m_paintWindow, m_paintDC);
     m_paintDC = nullptr;
@@ -62,21 +74,26 @@ CPaintManagerUI::~CPaintManagerUI() {
     m_dpiScaler = nullptr;
     for (int i = 0; i < m_privateFonts.GetSize(); ++i) RemoveFontMemResourceEx(m_privateFonts.GetAt(i));
     m_privateFonts.Empty();
+    RemoveManager(this);
     if (m_gdiplusToken) Gdiplus::GdiplusShutdown(m_gdiplusToken);
     delete static_cast<Gdiplus::GdiplusStartupInput*>(m_gdiplusInput);
 }
 
 bool CPaintManagerUI::AttachWindow(HWND window) {
+    m_names.Resize(CStringKeyMap::kDefaultBuckets);
     RemoveAllFonts();
     RemoveAllImages();
     RemoveAllStyles();
     RemoveAllClassDefaults();
+    RemoveAllOptionGroups();
+    KillAllTimers();
     if (window != m_paintWindow) {
         if (m_paintDC) ReleaseDC(m_paintWindow, m_paintDC);
         m_paintWindow = window;
         m_paintDC = window ? GetDC(window) : nullptr;
+        AddManager(this);
     }
-    return true;
+    return RegisterDropTarget();
 }
 
 CDpiScaler* CPaintManagerUI::GetDpiScaler() {

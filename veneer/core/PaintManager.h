@@ -4,12 +4,67 @@
 // scaling) and the process-wide skin settings.
 #include <windows.h>
 
+#include "Control.h"
 #include "DpiScaler.h"
 #include "ResourceCache.h"
 #include "SkinArchive.h"
 #include "UIValueTypes.h"
 
 namespace Veneer {
+
+// Message that deletes queued controls and delivers queued notifications.
+const UINT kDeferredWorkMessage = 0x8001;
+
+struct NotifyEvent {
+    CUIString type;
+    CUIString virtualWnd;
+    CControlUI* sender = nullptr;
+    DWORD timestamp = 0;
+    POINT mouse = {};
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+};
+
+class INotifyUI {
+public:
+    virtual void Notify(NotifyEvent& event) = 0;
+
+protected:
+    ~INotifyUI() = default;
+};
+
+class IMessageFilterUI {
+public:
+    virtual LRESULT FilterMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) = 0;
+
+protected:
+    ~IMessageFilterUI() = default;
+};
+
+class ITranslateAccelerator {
+public:
+    // 0: the message was translated and is consumed.
+    virtual LRESULT TranslateAccelerator(MSG* message) = 0;
+
+protected:
+    ~ITranslateAccelerator() = default;
+};
+
+struct TimerEntry {
+    CControlUI* control;
+    UINT controlId;
+    HWND window;
+    UINT systemId;
+    bool killed;
+};
+
+// MK_* flags of the keys and mouse buttons held now (Alt as 0x20).
+WORD GetModifierKeyFlags();
+// A child window's rectangle in its parent's client coordinates.
+void ChildWindowClientRect(HWND child, RECT& out, HWND parent);
+// Colour-table size of a packed DIB.
+int DibColorCount(const BITMAPINFOHEADER* header);
+int DibColorTableBytes(const BITMAPINFOHEADER* header);
 
 class CPaintManagerUI {
 public:
@@ -19,9 +74,96 @@ public:
     CPaintManagerUI& operator=(const CPaintManagerUI&) = delete;
 
     bool AttachWindow(HWND window);
+    bool RegisterDropTarget() { return true; }
     HWND GetPaintWindow() const { return m_paintWindow; }
     HDC GetPaintDC() const { return m_paintDC; }
+    CControlUI* GetRoot() const { return m_root; }
     CDpiScaler* GetDpiScaler();
+    bool SetRootControl(CControlUI* root);
+
+    // Message loop and pre-translation across the managers of the thread.
+    static void RunMessageLoop();
+    static bool FilterQueuedMessage(MSG* message);
+    bool PreHandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    bool HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // Number of managers bound to windows (all threads).
+    static int GetManagerCount();
+
+    bool AddNotifyListener(INotifyUI* listener);
+    bool RemoveNotifyListener(INotifyUI* listener);
+    bool AddPreFilter(IMessageFilterUI* filter);
+    bool RemovePreFilter(IMessageFilterUI* filter);
+    bool AddMessageFilter(IMessageFilterUI* filter);
+    bool RemoveMessageFilter(IMessageFilterUI* filter);
+    bool AddKeyTranslator(ITranslateAccelerator* translator);
+    bool RemoveKeyTranslator(ITranslateAccelerator* translator);
+    bool AddOverlayControl(CControlUI* control);
+    bool RemoveOverlayControl(CControlUI* control);
+    bool RegisterNativeWindow(HWND window);
+    bool UnregisterNativeWindow(HWND window);
+    const CPointerArray& GetOverlayControls() const { return m_overlays; }
+    const CPointerArray& GetNativeWindows() const { return m_nativeWindows; }
+
+    void InvalidateAll();
+    void InvalidateArea(RECT& rect);
+    const RECT& GetLayeredDirtyRect() const { return m_layeredDirty; }
+
+    CControlUI* GetFocus() const { return m_focus; }
+    void SetFocusedControl(CControlUI* control);
+    void DeferFocus(CControlUI* control);
+    bool FocusNextControl(bool forward);
+    void CaptureMouse();
+    void ReleaseMouse();
+    bool IsCaptured() const { return m_captured; }
+    CControlUI* FindControlAt(POINT point) const;
+    CControlUI* FindControlByName(const wchar_t* name) const;
+    void ForgetControl(CControlUI* control);
+    void QueueForDelete(CControlUI* control);
+
+    bool SetControlTimer(CControlUI* control, UINT id, UINT period);
+    bool KillControlTimer(CControlUI* control, UINT id);
+    void KillControlTimers(CControlUI* control);
+    void KillAllTimers();
+    // The live timer of a control and id; null when there is none.
+    const TimerEntry* FindTimer(CControlUI* control, UINT id) const;
+
+    void SendNotification(CControlUI* sender, const wchar_t* type, WPARAM wParam = 0, LPARAM lParam = 0,
+                          bool async = false);
+    void DispatchNotification(NotifyEvent& event, bool async = false);
+
+    bool AddToOptionGroup(const wchar_t* name, CControlUI* control);
+    void RemoveFromOptionGroup(const wchar_t* name, CControlUI* control);
+    void RemoveAllOptionGroups();
+    CPointerArray* GetOptionGroup(const wchar_t* name) const;
+
+    // Layout and focus requests that the next paint carries out.
+    void SetLayoutPending(bool pending = true) { m_layoutPending = pending; }
+    bool IsLayoutPending() const { return m_layoutPending; }
+    void SetFocusPending(bool pending) { m_focusPending = pending; }
+    bool IsFocusPending() const { return m_focusPending; }
+    bool IsFirstPaintPending() const { return m_firstPaintPending; }
+    void SetFirstPaintPending(bool pending) { m_firstPaintPending = pending; }
+
+    // The last mouse position in client coordinates.
+    POINT GetMousePos() const { return m_mousePos; }
+    void SetMousePos(POINT point) { m_mousePos = point; }
+    CControlUI* GetHoverControl() const { return m_hover; }
+    void SetHoverControl(CControlUI* control) { m_hover = control; }
+    CControlUI* GetPressedControl() const { return m_pressed; }
+    void SetPressedControl(CControlUI* control) { m_pressed = control; }
+
+    void UseVirtualWndNames() { m_virtualWndNames = true; }
+    bool IsUsingVirtualWndNames() const { return m_virtualWndNames; }
+
+    // Text through GDI+ ("gdiplustext") and its rendering hint ("textrenderinghint").
+    void SetUseGdiplusText(bool on) { m_gdiplusText = on; }
+    bool IsUsingGdiplusText() const { return m_gdiplusText; }
+    void SetGdiplusTextRenderingHint(int hint) { m_textRenderingHint = hint; }
+    int GetGdiplusTextRenderingHint() const { return m_textRenderingHint; }
+    bool IsLayeredMode() const { return m_layered; }
+    void SetLayeredModeFlag(bool on) { m_layered = on; }
+    bool IsShowDirty() const { return m_showDirty; }
+    void SetShowDirty(bool on) { m_showDirty = on; }
 
     // Resources declared through this manager go to the shared set.
     void SetUseSharedResources(bool shared) { m_useSharedResources = shared; }
@@ -62,7 +204,13 @@ public:
     FontEntry* GetFontEntry(int id);
     FontEntry* GetFontEntryByHandle(HFONT font);
     HFONT FindFont(const wchar_t* face, int size, bool bold, bool underline, bool italic);
+    // A variant of a font for marked-up text, under an id of its own (from
+    // 30000 up) that no later variant replaces.
+    HFONT AddVariantFont(const wchar_t* face, int size, bool bold, bool underline, bool italic);
+    // The same for a style variant of a font in use, at that font's height.
+    HFONT AddVariantFontOf(const FontEntry* base, bool bold, bool underline, bool italic);
     void RemoveAllFonts();
+    int GetWindowFontCount() const { return m_resources.fonts.GetSize(); }
     static void DeleteFontEntry(FontEntry* entry);
 
     // Images.
@@ -92,9 +240,47 @@ private:
     static void FreeStringMap(CStringKeyMap& map);
     static void FreeDrawSpecMap(CStringKeyMap& map);
 
+    void RunDeferredWork();
+    void Deliver(NotifyEvent& event);
+    CControlUI* TabWalk(CControlUI* start, bool forward, CControlUI** lastSeen);
+    bool ControlTimerIdHeld(UINT id) const;
+    static void AddManager(CPaintManagerUI* manager);
+    static void RemoveManager(CPaintManagerUI* manager);
+    static bool IsManagerLive(CPaintManagerUI* manager);
+
     HWND m_paintWindow = nullptr;
     HDC m_paintDC = nullptr;
     CDpiScaler* m_dpiScaler = nullptr;
+    bool m_showDirty = false;
+    bool m_gdiplusText = false;
+    int m_textRenderingHint = 0;
+    bool m_layered = false;
+    CControlUI* m_root = nullptr;
+    CControlUI* m_focus = nullptr;
+    CControlUI* m_hover = nullptr;
+    CControlUI* m_pressed = nullptr;
+    CControlUI* m_keyDown = nullptr;
+    POINT m_mousePos = {-1, -1};
+    UINT m_lastTimerId = 4096;
+    bool m_firstPaintPending = false;
+    bool m_layoutPending = false;
+    bool m_focusPending = false;
+    RECT m_layeredDirty = {};
+    bool m_captured = false;
+    bool m_dragPending = false;
+    bool m_virtualWndNames = false;
+    int m_nextVariantFont = 30000;
+    CPointerArray m_listeners;
+    CPointerArray m_timers;
+    CPointerArray m_translators;
+    CPointerArray m_preFilters;
+    CPointerArray m_messageFilters;
+    CPointerArray m_overlays;
+    CPointerArray m_nativeWindows;
+    CPointerArray m_deleteQueue;
+    CPointerArray m_notifyQueue;
+    CStringKeyMap m_names;
+    CStringKeyMap m_optionGroups;
     ULONG_PTR m_gdiplusToken = 0;
     void* m_gdiplusInput = nullptr;
     bool m_useSharedResources = false;

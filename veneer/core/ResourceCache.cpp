@@ -205,6 +205,42 @@ HFONT CPaintManagerUI::FindFont(const wchar_t* face, int size, bool bold, bool u
     return entry ? entry->font : nullptr;
 }
 
+HFONT CPaintManagerUI::AddVariantFont(const wchar_t* face, int size, bool bold, bool underline, bool italic) {
+    // Each variant keeps its id for the manager's life, so a font still
+    // selected by text being drawn is never deleted under it.
+    return AddFont(face, m_nextVariantFont++, size, bold, underline, italic, false);
+}
+
+HFONT CPaintManagerUI::AddVariantFontOf(const FontEntry* base, bool bold, bool underline, bool italic) {
+    if (!base || !base->font) return nullptr;
+    LOGFONTW logFont = {};
+    GetObjectW(base->font, sizeof(logFont), &logFont);
+    logFont.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    logFont.lfUnderline = underline ? TRUE : FALSE;
+    logFont.lfItalic = italic ? TRUE : FALSE;
+    HFONT font = CreateFontIndirectW(&logFont);
+    if (!font) return nullptr;
+    FontEntry* entry = new (std::nothrow) FontEntry;
+    if (!entry) {
+        DeleteObject(font);
+        return nullptr;
+    }
+    entry->font = font;
+    entry->faceName = base->faceName;
+    entry->size = base->size;
+    entry->bold = bold;
+    entry->underline = underline;
+    entry->italic = italic;
+    MeasureFont(entry);
+    wchar_t key[16];
+    wsprintfW(key, L"%d", m_nextVariantFont++);
+    if (m_resources.fonts.Set(key, entry) == entry) {
+        FreeFont(entry);
+        return nullptr;
+    }
+    return font;
+}
+
 void CPaintManagerUI::RemoveAllFonts() { FreeFontMap(m_resources.fonts); }
 
 // ------------------------------------------------------------------ images

@@ -11,8 +11,8 @@
 #include "DeviceTestSupport.h"
 #include "APDUKey.h"
 #include "NoltOperator.h"
+#include "KeyReference.h"
 
-using Bytes = std::vector<uint8_t>;
 
 class KeyOperatorTest : public VirtualKeyTest {
 protected:
@@ -60,23 +60,4 @@ protected:
     uint16_t exchangeFID = 0;
 };
 
-// Independent references on OpenSSL (KeyObjectReference.cpp).
-Bytes RefSm3(const Bytes& in);
-Bytes RefSha1(const Bytes& in);
-// Z of GM/T 0003 with the id "1234567812345678" for the public key X || Y.
-Bytes RefSm2Z(const Bytes& publicKey);
-// Verifies r || s over the message with OpenSSL's SM2 (id set explicitly).
-bool RefSm2VerifyMessage(const Bytes& publicKey, const Bytes& message, const Bytes& signature);
-// OpenSSL's SM2 encryption to X || Y, in the key's form 04 || x1 || y1 || C3 || C2.
-Bytes RefSm2Encrypt(const Bytes& publicKey, const Bytes& message);
-// PKCS#1 v1.5 verification of a SHA-1 digest with the modulus and exponent.
-bool RefRsaVerifySha1(const Bytes& modulus, const Bytes& exponent, const Bytes& digest, const Bytes& signature);
-// A fresh RSA key pair of that many bits and its numbers, big-endian.
-struct RefRsaKey {
-    Bytes n, e, d, p, q, dp, dq;
-};
-RefRsaKey RefRsaGenerate(int bits);
-// PKCS#1 v1.5 encryption under n and e.
-Bytes RefRsaEncrypt(const Bytes& n, const Bytes& e, const Bytes& plain);
-// SM4-ECB without padding.
-Bytes RefSm4Ecb(const Bytes& key, const Bytes& in);
+

@@ -164,25 +164,14 @@ TEST_F(SKFContainers, CloseContainerTakesNoDeviceMutex) {
     HCONTAINER closing = nullptr, probe = nullptr;
     ASSERT_EQ(SAR_OK, Create("closing", &closing));
     ASSERT_EQ(SAR_OK, OpenC("closing", &probe));
-    HANDLE locked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
-        EXPECT_EQ(SAR_OK, k.SKF_LockDev(key.dev, 0xFFFFFFFF));
-        SetEvent(locked);
-        WaitForSingleObject(release, INFINITE);
-        EXPECT_EQ(SAR_OK, k.SKF_UnlockDev(key.dev));
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(locked, INFINITE));
+    HeldDevice<KeylinqLibrary> held(k, key.dev);
     SetEnvironmentVariableW(L"KEYLINQ_TEST_MUTEX_TIMEOUT_MS", L"300");
     ULONG type = 0;
     EXPECT_EQ(SAR_TIMEOUTERR, k.SKF_GetContainerType(probe, &type));  // the key is held
     EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(closing));
-    SetEvent(release);
-    holder.join();
+    held.Release();
     SetEnvironmentVariableW(L"KEYLINQ_TEST_MUTEX_TIMEOUT_MS", nullptr);
     EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(probe));
-    CloseHandle(locked);
-    CloseHandle(release);
 }
 
 }  // namespace

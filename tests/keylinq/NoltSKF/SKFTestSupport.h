@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SKFApi.h"
@@ -113,6 +114,40 @@ private:
     Api& m_k;
     VirtualKeyControl& m_control;
     uint32_t m_keyId;
+};
+
+// Another thread holds the key's device mutex (SKF_LockDev) from the
+// constructor until Release.
+template <class Api>
+class HeldDevice {
+public:
+    HeldDevice(Api& k, DEVHANDLE dev)
+        : m_locked(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_release(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        m_holder = std::thread([this, &k, dev] {
+            EXPECT_EQ(SAR_OK, k.SKF_LockDev(dev, 0xFFFFFFFF));
+            SetEvent(m_locked);
+            WaitForSingleObject(m_release, INFINITE);
+            EXPECT_EQ(SAR_OK, k.SKF_UnlockDev(dev));
+        });
+        WaitForSingleObject(m_locked, INFINITE);
+    }
+    ~HeldDevice() {
+        Release();
+        CloseHandle(m_locked);
+        CloseHandle(m_release);
+    }
+    HeldDevice(const HeldDevice&) = delete;
+    HeldDevice& operator=(const HeldDevice&) = delete;
+    void Release() {
+        if (!m_holder.joinable()) return;
+        SetEvent(m_release);
+        m_holder.join();
+    }
+
+private:
+    HANDLE m_locked;
+    HANDLE m_release;
+    std::thread m_holder;
 };
 
 // Instruction bytes of the key's commands that the tests look for.

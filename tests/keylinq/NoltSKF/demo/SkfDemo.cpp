@@ -1,6 +1,9 @@
 // A small SKF application: loads Keylinq.dll by name, as any SKF
 // application does, lists the keys, connects to each, prints its device
-// information and disconnects.
+// information, then signs on the key: opens the application, verifies the
+// user PIN, creates a container, generates an SM2 key pair, signs the SM3
+// digest of a message over the signer's Z value, verifies the signature
+// with the exported public key, deletes the container and disconnects.
 #include <windows.h>
 
 #include <cstdio>
@@ -17,7 +20,27 @@ struct Skf {
     PFN_SKF_ConnectDev ConnectDev;
     PFN_SKF_GetDevInfo GetDevInfo;
     PFN_SKF_DisConnectDev DisConnectDev;
+    PFN_SKF_OpenApplication OpenApplication;
+    PFN_SKF_CloseApplication CloseApplication;
+    PFN_SKF_VerifyPIN VerifyPIN;
+    PFN_SKF_CreateContainer CreateContainer;
+    PFN_SKF_CloseContainer CloseContainer;
+    PFN_SKF_DeleteContainer DeleteContainer;
+    PFN_SKF_GenECCKeyPair GenECCKeyPair;
+    PFN_SKF_ExportPublicKey ExportPublicKey;
+    PFN_SKF_DigestInit DigestInit;
+    PFN_SKF_Digest Digest;
+    PFN_SKF_CloseHandle CloseHandle;
+    PFN_SKF_ECCSignData ECCSignData;
+    PFN_SKF_ECCVerify ECCVerify;
 };
+
+constexpr ULONG kSgdSm2_1 = 0x00020200;
+constexpr ULONG kSgdSm3 = 0x00000001;
+constexpr ULONG kUserPinType = 1;
+const char kDefaultUserPin[] = "12345678";
+const char kSignerId[] = "1234567812345678";
+const char kMessage[] = "Keylinq demo: a message signed on the key";
 
 template <class T>
 bool Bind(HMODULE module, const char* name, T* fn) {
@@ -49,6 +72,65 @@ void PrintDevInfo(const DEVINFO& info) {
     std::printf("  MaxBufferSize    %lu\n", info.MaxBufferSize);
 }
 
+bool Check(const char* what, ULONG rc) {
+    if (rc != SAR_OK) std::printf("  %s: 0x%08lX\n", what, rc);
+    return rc == SAR_OK;
+}
+
+void PrintHex(const char* label, const BYTE* p, size_t n) {
+    std::printf("  %-16s ", label);
+    for (size_t i = 0; i < n; ++i) std::printf("%02X", p[i]);
+    std::printf("\n");
+}
+
+// The signing round on a connected key; true when the signature verified.
+bool SignAndVerify(const Skf& skf, DEVHANDLE dev) {
+    char appName[] = "ZELK";
+    char containerName[] = "KeylinqDemo";
+    HAPPLICATION app = nullptr;
+    if (!Check("SKF_OpenApplication", skf.OpenApplication(dev, appName, &app))) return false;
+    bool ok = false;
+    std::string pin = kDefaultUserPin;
+    ULONG retry = 0;
+    HCONTAINER container = nullptr;
+    if (Check("SKF_VerifyPIN", skf.VerifyPIN(app, kUserPinType, &pin[0], &retry))) {
+        skf.DeleteContainer(app, containerName);  // a leftover of an interrupted run
+        if (Check("SKF_CreateContainer", skf.CreateContainer(app, containerName, &container))) {
+            ECCPUBLICKEYBLOB generated = {};
+            ECCPUBLICKEYBLOB exported = {};
+            ULONG exportedLen = sizeof exported;
+            HANDLE hash = nullptr;
+            BYTE digest[32] = {};
+            ULONG digestLen = sizeof digest;
+            ECCSIGNATUREBLOB signature = {};
+            BYTE id[sizeof kSignerId];
+            memcpy(id, kSignerId, sizeof id);
+            BYTE* message = reinterpret_cast<BYTE*>(const_cast<char*>(kMessage));
+            ok = Check("SKF_GenECCKeyPair", skf.GenECCKeyPair(container, kSgdSm2_1, &generated)) &&
+                 Check("SKF_ExportPublicKey", skf.ExportPublicKey(container, TRUE,
+                                                                  reinterpret_cast<BYTE*>(&exported), &exportedLen)) &&
+                 Check("SKF_DigestInit", skf.DigestInit(dev, kSgdSm3, &exported, id, 16, &hash)) &&
+                 Check("SKF_Digest", skf.Digest(hash, message, ULONG(strlen(kMessage)), digest, &digestLen)) &&
+                 Check("SKF_ECCSignData", skf.ECCSignData(container, digest, digestLen, &signature)) &&
+                 Check("SKF_ECCVerify", skf.ECCVerify(dev, &exported, digest, digestLen, &signature));
+            if (hash) skf.CloseHandle(hash);
+            if (ok) {
+                std::printf("  Message          \"%s\"\n", kMessage);
+                PrintHex("Public key X", exported.XCoordinate + 32, 32);
+                PrintHex("Public key Y", exported.YCoordinate + 32, 32);
+                PrintHex("SM3(Z||M)", digest, 32);
+                PrintHex("Signature r", signature.r + 32, 32);
+                PrintHex("Signature s", signature.s + 32, 32);
+                std::printf("  Signature verified with the exported public key.\n");
+            }
+            Check("SKF_CloseContainer", skf.CloseContainer(container));
+            if (!Check("SKF_DeleteContainer", skf.DeleteContainer(app, containerName))) ok = false;
+        }
+    }
+    if (!Check("SKF_CloseApplication", skf.CloseApplication(app))) ok = false;
+    return ok;
+}
+
 }  // namespace
 
 int main() {
@@ -59,7 +141,17 @@ int main() {
     }
     Skf skf = {};
     if (!Bind(module, "SKF_EnumDev", &skf.EnumDev) || !Bind(module, "SKF_ConnectDev", &skf.ConnectDev) ||
-        !Bind(module, "SKF_GetDevInfo", &skf.GetDevInfo) || !Bind(module, "SKF_DisConnectDev", &skf.DisConnectDev))
+        !Bind(module, "SKF_GetDevInfo", &skf.GetDevInfo) || !Bind(module, "SKF_DisConnectDev", &skf.DisConnectDev) ||
+        !Bind(module, "SKF_OpenApplication", &skf.OpenApplication) ||
+        !Bind(module, "SKF_CloseApplication", &skf.CloseApplication) ||
+        !Bind(module, "SKF_VerifyPIN", &skf.VerifyPIN) || !Bind(module, "SKF_CreateContainer", &skf.CreateContainer) ||
+        !Bind(module, "SKF_CloseContainer", &skf.CloseContainer) ||
+        !Bind(module, "SKF_DeleteContainer", &skf.DeleteContainer) ||
+        !Bind(module, "SKF_GenECCKeyPair", &skf.GenECCKeyPair) ||
+        !Bind(module, "SKF_ExportPublicKey", &skf.ExportPublicKey) ||
+        !Bind(module, "SKF_DigestInit", &skf.DigestInit) || !Bind(module, "SKF_Digest", &skf.Digest) ||
+        !Bind(module, "SKF_CloseHandle", &skf.CloseHandle) || !Bind(module, "SKF_ECCSignData", &skf.ECCSignData) ||
+        !Bind(module, "SKF_ECCVerify", &skf.ECCVerify))
         return 2;
 
     int status = 0;
@@ -90,6 +182,7 @@ int main() {
             std::printf("  SKF_GetDevInfo: 0x%08lX\n", rc);
             status = 1;
         }
+        if (!SignAndVerify(skf, dev)) status = 1;
         rc = skf.DisConnectDev(dev);
         if (rc != SAR_OK) {
             std::printf("  SKF_DisConnectDev: 0x%08lX\n", rc);
