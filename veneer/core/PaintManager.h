@@ -117,6 +117,8 @@ public:
     bool IsCaptured() const { return m_captured; }
     CControlUI* FindControlAt(POINT point) const;
     CControlUI* FindControlByName(const wchar_t* name) const;
+    // Enters every named control of a subtree in the name map.
+    void RegisterControlNames(CControlUI* control);
     void ForgetControl(CControlUI* control);
     void QueueForDelete(CControlUI* control);
 

@@ -327,6 +327,10 @@ bool CPaintManagerUI::SetRootControl(CControlUI* root) {
     return true;
 }
 
+void CPaintManagerUI::RegisterControlNames(CControlUI* control) {
+    if (control) control->FindControl(RegisterName, &m_names, 0);
+}
+
 CControlUI* CPaintManagerUI::FindControlByName(const wchar_t* name) const {
     if (!m_root || !name) return nullptr;
     return static_cast<CControlUI*>(m_names.Find(name));
