@@ -190,7 +190,16 @@ public:
     static SkinZipReader* GetSkinArchiveReader();
     static CUIString GetSkinArchivePassword();
 
+    // The window's size from its layout ("size"), DPI-scaled.
+    SIZE GetInitSize() const { return m_initSize; }
+    void SetInitSize(int cx, int cy);
+
     // Colours of the window's set.
+    void SetDefaultDisabledColor(DWORD color) { m_resources.disabledTextColor = color; }
+    void SetDefaultFontColor(DWORD color) { m_resources.defaultTextColor = color; }
+    void SetDefaultLinkFontColor(DWORD color) { m_resources.linkTextColor = color; }
+    void SetDefaultLinkHoverFontColor(DWORD color) { m_resources.linkHoverTextColor = color; }
+    void SetDefaultSelectedBkColor(DWORD color) { m_resources.selectedBackColor = color; }
     DWORD GetDefaultDisabledColor() const { return m_resources.disabledTextColor; }
     DWORD GetDefaultFontColor() const { return m_resources.defaultTextColor; }
     DWORD GetDefaultLinkFontColor() const { return m_resources.linkTextColor; }
@@ -251,6 +260,7 @@ private:
     static bool IsManagerLive(CPaintManagerUI* manager);
 
     HWND m_paintWindow = nullptr;
+    SIZE m_initSize = {};
     HDC m_paintDC = nullptr;
     CDpiScaler* m_dpiScaler = nullptr;
     bool m_showDirty = false;

@@ -327,6 +327,15 @@ bool CPaintManagerUI::SetRootControl(CControlUI* root) {
     return true;
 }
 
+void CPaintManagerUI::SetInitSize(int cx, int cy) {
+    m_initSize = GetDpiScaler()->ScaledSize(cx, cy);
+    // Only the first build sizes the window: later ones find a root.
+    if (m_paintWindow && !m_root) {
+        SetWindowPos(m_paintWindow, nullptr, 0, 0, m_initSize.cx, m_initSize.cy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
 void CPaintManagerUI::RegisterControlNames(CControlUI* control) {
     if (control) control->FindControl(RegisterName, &m_names, 0);
 }
