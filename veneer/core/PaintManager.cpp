@@ -47,6 +47,7 @@ CPaintManagerUI::CPaintManagerUI() {
 }
 
 CPaintManagerUI::~CPaintManagerUI() {
+    ReleaseOffscreen();
     // Queued controls and notifications first, then the tree (whose
     // destructors find no names left to forget), then the resources.
     for (int i = 0; i < m_deleteQueue.GetSize(); ++i) delete static_cast<CControlUI*>(m_deleteQueue.GetAt(i));

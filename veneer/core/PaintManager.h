@@ -252,6 +252,19 @@ private:
     static void FreeDrawSpecMap(CStringKeyMap& map);
 
     void RunDeferredWork();
+    // The window-message cases (mouse, keys, paint).
+    bool HandlePaint();
+    void ReleaseOffscreen();
+    bool HandleMouseMove(WPARAM wParam, LPARAM lParam);
+    void HandleButtonDown(UINT message, WPARAM wParam, LPARAM lParam);
+    void HandleButtonUp(UINT message, WPARAM wParam, LPARAM lParam);
+    void HandleWheel(WPARAM wParam, LPARAM lParam);
+    void HandleKey(UINT message, WPARAM wParam, LPARAM lParam);
+    void HandleLeave();
+    // The hover control is told the mouse left (no new control).
+    void LeaveHover();
+    CControlUI* OwnControlAt(POINT point) const;
+    ControlEvent BuildEvent(ControlEventType type, CControlUI* sender, WPARAM wParam, LPARAM lParam) const;
     void Deliver(NotifyEvent& event);
     CControlUI* TabWalk(CControlUI* start, bool forward, CControlUI** lastSeen);
     bool ControlTimerIdHeld(UINT id) const;
@@ -260,6 +273,12 @@ private:
     static bool IsManagerLive(CPaintManagerUI* manager);
 
     HWND m_paintWindow = nullptr;
+    HDC m_offscreenDC = nullptr;
+    HBITMAP m_offscreenBitmap = nullptr;
+    DWORD* m_offscreenBits = nullptr;
+    SIZE m_offscreenSize = {};
+    bool m_mouseTracking = false;
+    DWORD m_hoverTime = 400;
     SIZE m_initSize = {};
     HDC m_paintDC = nullptr;
     CDpiScaler* m_dpiScaler = nullptr;

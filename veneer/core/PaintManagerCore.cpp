@@ -243,6 +243,87 @@ bool CPaintManagerUI::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lP
     case kDeferredWorkMessage:
         RunDeferredWork();
         return false;
+    case WM_PAINT:
+        return HandlePaint();
+    case WM_ERASEBKGND:
+        result = 1;
+        return true;
+    case WM_SIZE:
+        if (m_focus) {
+            ControlEvent event = BuildEvent(EventWindowSize, m_focus, 0, 0);
+            m_focus->RaiseEvent(event);
+        }
+        if (m_root) m_root->MarkForLayout();
+        return true;
+    case WM_SETFOCUS:
+        if (m_focus) {
+            ControlEvent event = BuildEvent(EventSetFocus, m_focus, wParam, lParam);
+            m_focus->RaiseEvent(event);
+        }
+        return false;
+    case WM_SETCURSOR: {
+        if (LOWORD(lParam) != HTCLIENT) return false;
+        if (m_captured) return true;
+        POINT point = {};
+        GetCursorPos(&point);
+        ScreenToClient(m_paintWindow, &point);
+        CControlUI* control = FindControlAt(point);
+        if (!control || !(control->GetBehaviorFlags() & 2)) return false;
+        ControlEvent event = BuildEvent(EventSetCursor, control, wParam, lParam);
+        event.mouse = point;
+        event.keyState = GetModifierKeyFlags();
+        control->RaiseEvent(event);
+        return true;
+    }
+    case WM_CLOSE:
+        LeaveHover();
+        if (m_pressed) {
+            ControlEvent event = BuildEvent(EventButtonUp, m_pressed, 0, 0);
+            event.keyState = GetModifierKeyFlags();
+            m_pressed->RaiseEvent(event);
+        }
+        SetFocusedControl(nullptr);
+        if (GetActiveWindow() == m_paintWindow) {
+            if (HWND owner = GetWindow(m_paintWindow, GW_OWNER)) ::SetFocus(owner);
+        }
+        return false;
+    case WM_CONTEXTMENU: {
+        POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        ScreenToClient(m_paintWindow, &point);
+        m_mousePos = point;
+        if (!m_pressed) return false;
+        ReleaseMouse();
+        CControlUI* pressed = m_pressed;
+        ControlEvent event = BuildEvent(EventContextMenu, pressed, wParam, reinterpret_cast<LPARAM>(pressed));
+        event.keyState = LOWORD(wParam);
+        m_pressed = nullptr;
+        pressed->RaiseEvent(event);
+        return false;
+    }
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_CHAR:
+        HandleKey(message, wParam, lParam);
+        return false;
+    case WM_MOUSEMOVE:
+        return HandleMouseMove(wParam, lParam);
+    case WM_MOUSELEAVE:
+        HandleLeave();
+        return false;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        HandleButtonDown(message, wParam, lParam);
+        return false;
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+        HandleButtonUp(message, wParam, lParam);
+        return false;
+    case WM_MOUSEWHEEL:
+        HandleWheel(wParam, lParam);
+        return false;
     default:
         return false;
     }
