@@ -199,3 +199,95 @@ TEST_F(MessageTest, WheelDownScrollsALineAndKeyUpGoesToTheKeyDownControl) {
 }
 
 }  // namespace
+
+namespace {
+
+// Draws with plain GDI: a green square (alpha 0 in a layered surface) and a
+// black one.
+class GdiPainter : public CControlUI {
+public:
+    void Paint(HDC hdc, const RECT& paint) override {
+        CControlUI::Paint(hdc, paint);
+        RECT green = {m_item.left, m_item.top, m_item.left + 10, m_item.top + 10};
+        RECT black = {m_item.left + 10, m_item.top, m_item.left + 20, m_item.top + 10};
+        HBRUSH g = CreateSolidBrush(RGB(0, 255, 0));
+        FillRect(hdc, &green, g);
+        DeleteObject(g);
+        FillRect(hdc, &black, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    }
+};
+
+DWORD SurfacePixel(const CPaintManagerUI& manager, int x, int y) {
+    const SIZE size = manager.GetOffscreenSize();
+    return manager.GetOffscreenPixels()[static_cast<size_t>(size.cy - 1 - y) * size.cx + x];
+}
+
+}  // namespace
+
+TEST_F(MessageTest, HoverShowsTheControlsTipWithItsRectangleAndLeaveHidesIt) {
+    a->SetToolTip(L"tip of a");
+    Show();
+    Move(20, 20);
+    SendMessageW(window, WM_MOUSEHOVER, 0, MAKELPARAM(20, 20));
+    HWND tip = manager->GetToolTipWindow();
+    ASSERT_NE(nullptr, tip);
+    wchar_t text[64] = {};
+    TOOLINFOW info = {};
+    info.cbSize = 48;
+    info.hwnd = window;
+    info.uId = reinterpret_cast<UINT_PTR>(window);
+    info.lpszText = text;
+    ASSERT_TRUE(SendMessageW(tip, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&info)));
+    EXPECT_STREQ(L"tip of a", text);
+    EXPECT_EQ(a->GetPos().right, info.rect.right);
+    EXPECT_EQ(a->GetPos().bottom, info.rect.bottom);
+    const bool shown = IsWindowVisible(tip) != FALSE;
+    Move(200, 20);   // onto b: the tip goes
+    EXPECT_FALSE(IsWindowVisible(tip));
+    RecordProperty("tip_shown_under_wine", shown ? "yes" : "no");
+}
+
+TEST_F(MessageTest, LayeredSurfaceKeepsAlphaFixesGdiAndLeavesBlackClear) {
+    root->SetBkColor(0);
+    a->SetBkColor(0xFFFF0000);
+    b->SetBkColor(0x80000080);   // half-transparent blue, premultiplied by the fill
+    GdiPainter* gdi = new GdiPainter;
+    gdi->SetFloat(true);
+    gdi->SetFixedXY(50, 100);
+    gdi->SetFixedWidth(30);
+    gdi->SetFixedHeight(20);
+    root->AddItem(gdi);
+    manager->SetLayeredMode(true);
+    EXPECT_TRUE(manager->IsLayeredMode());
+    Show();
+    ASSERT_NE(nullptr, manager->GetOffscreenPixels());
+    EXPECT_EQ(0xFFFF0000u, SurfacePixel(*manager, 20, 20));
+    EXPECT_EQ(0x80u, SurfacePixel(*manager, 200, 20) >> 24);
+    const RECT& g = gdi->GetPos();
+    EXPECT_EQ(0xFF00FF00u, SurfacePixel(*manager, g.left + 5, g.top + 5));   // GDI colour made opaque
+    EXPECT_EQ(0u, SurfacePixel(*manager, g.left + 15, g.top + 5));           // GDI black stays clear
+    EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED);
+}
+
+TEST_F(MessageTest, CaretBlinksOnTheCaretTimer) {
+    Show();
+    ::SetFocus(window);
+    a->TakeFocus();
+    ASSERT_TRUE(CreateCaret(window, nullptr, 2, 20));
+    manager->SetCaretSize(2, 20);
+    ASSERT_TRUE(manager->MoveCaret(30, 30, a));
+    manager->SetCaretVisible(true);
+    EXPECT_TRUE(manager->IsCaretDrawn());
+    UpdateWindow(window);
+    const DWORD drawn = Grab("caret_on").At(30, 40);
+    SendMessageW(window, WM_TIMER, 6553, 0);
+    EXPECT_FALSE(manager->IsCaretDrawn());
+    UpdateWindow(window);
+    const DWORD hidden = Grab("caret_off").At(30, 40);
+    if (::GetFocus() == window) {
+        EXPECT_EQ(0x000000u, drawn);
+        EXPECT_EQ(0xFF0000u, hidden);
+    }
+    manager->SetCaretVisible(false);
+    DestroyCaret();
+}

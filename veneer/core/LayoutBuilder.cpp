@@ -142,6 +142,25 @@ void CLayoutBuilder::ApplyWindowAttributes(CSkinXmlNode& root, CPaintManagerUI* 
             long v[2];
             ReadIntList(value, v, 2);
             manager->SetInitSize(v[0], v[1]);
+        } else if (Is(key, L"sizebox") || Is(key, L"caption")) {
+            long v[4];
+            ReadIntList(value, v, 4);
+            const RECT r = {v[0], v[1], v[2], v[3]};
+            if (Is(key, L"sizebox")) manager->SetSizeBox(r); else manager->SetCaptionRect(r);
+        } else if (Is(key, L"roundcorner") || Is(key, L"mininfo") || Is(key, L"maxinfo")) {
+            long v[2];
+            ReadIntList(value, v, 2);
+            if (Is(key, L"roundcorner")) manager->SetRoundCorner(v[0], v[1]);
+            else if (Is(key, L"mininfo")) manager->SetMinInfo(v[0], v[1]);
+            else manager->SetMaxInfo(v[0], v[1]);
+        } else if (Is(key, L"opacity") || Is(key, L"alpha")) {
+            manager->SetOpacity(static_cast<BYTE>(_wtoi(value)));
+        } else if (Is(key, L"layeredopacity")) {
+            manager->SetLayeredOpacity(static_cast<BYTE>(_wtoi(value)));
+        } else if (Is(key, L"layered") || Is(key, L"bktrans")) {
+            manager->SetLayeredMode(ReadBool(value));
+        } else if (Is(key, L"tooltiphovertime")) {
+            manager->SetHoverTime(static_cast<DWORD>(_wtoi(value)));
         } else if (Is(key, L"showdirty")) {
             manager->SetShowDirty(ReadBool(value));
         } else if (Is(key, L"disabledfontcolor")) {

@@ -3,6 +3,7 @@
 // shared resource sets, fonts, images, styles, image specifications, DPI
 // scaling) and the process-wide skin settings.
 #include <windows.h>
+#include <commctrl.h>
 
 #include "Control.h"
 #include "DpiScaler.h"
@@ -164,6 +165,43 @@ public:
     int GetGdiplusTextRenderingHint() const { return m_textRenderingHint; }
     bool IsLayeredMode() const { return m_layered; }
     void SetLayeredModeFlag(bool on) { m_layered = on; }
+    // Whole-window opacity through SetLayeredWindowAttributes.
+    void SetOpacity(BYTE alpha);
+    BYTE GetOpacity() const { return m_opacity; }
+    // Opacity used by layered painting only ("layeredopacity").
+    void SetLayeredOpacity(BYTE alpha);
+    // Per-pixel alpha painting through UpdateLayeredWindow.
+    void SetLayeredMode(bool on);
+
+    // The caret the manager draws itself (layered windows show no system caret).
+    bool IsCaretEnabled() const { return m_caretEnabled; }
+    bool IsCaretDrawn() const { return m_caretDrawn; }
+    const RECT& GetCaretRect() const { return m_caretRect; }
+    void SetCaretSize(int width, int height) {
+        m_caretRect.right = m_caretRect.left + width;
+        m_caretRect.bottom = m_caretRect.top + height;
+    }
+    bool SetCaretVisible(bool visible);
+    bool MoveCaret(int x, int y, CControlUI* owner);
+    void DrawCaret(HDC hdc, const RECT& paint);
+
+    // Window settings from the layout's "Window" element.
+    void SetSizeBox(const RECT& box) { m_sizeBox = box; }
+    RECT GetSizeBox() const { return m_sizeBox; }
+    void SetCaptionRect(const RECT& rect) { m_caption = rect; }
+    RECT GetCaptionRect() const { return m_caption; }
+    void SetRoundCorner(int cx, int cy) { m_roundCorner = SIZE{cx, cy}; }
+    SIZE GetRoundCorner() const { return m_roundCorner; }
+    void SetMinInfo(int cx, int cy) { m_minInfo = SIZE{cx, cy}; }
+    SIZE GetMinInfo() const { return m_minInfo; }
+    void SetMaxInfo(int cx, int cy) { m_maxInfo = SIZE{cx, cy}; }
+    SIZE GetMaxInfo() const { return m_maxInfo; }
+    void SetHoverTime(DWORD ms) { m_hoverTime = ms; }
+    DWORD GetHoverTime() const { return m_hoverTime; }
+    HWND GetToolTipWindow() const { return m_toolTip; }
+    // The kept off-screen surface: 32-bit bottom-up rows, null before the first paint.
+    const DWORD* GetOffscreenPixels() const { return m_offscreenBits; }
+    SIZE GetOffscreenSize() const { return m_offscreenSize; }
     bool IsShowDirty() const { return m_showDirty; }
     void SetShowDirty(bool on) { m_showDirty = on; }
 
@@ -261,6 +299,8 @@ private:
     void HandleWheel(WPARAM wParam, LPARAM lParam);
     void HandleKey(UINT message, WPARAM wParam, LPARAM lParam);
     void HandleLeave();
+    bool HandleHover(LPARAM lParam);
+    void PaintLayered(const RECT& paint, int width, int height);
     // The hover control is told the mouse left (no new control).
     void LeaveHover();
     CControlUI* OwnControlAt(POINT point) const;
@@ -279,6 +319,19 @@ private:
     SIZE m_offscreenSize = {};
     bool m_mouseTracking = false;
     DWORD m_hoverTime = 400;
+    HWND m_toolTip = nullptr;
+    TOOLINFOW m_toolInfo = {};
+    BYTE m_opacity = 255;
+    bool m_layeredOpacity = false;
+    RECT m_caretRect = {};
+    bool m_caretDrawn = false;
+    bool m_caretEnabled = false;
+    CControlUI* m_caretOwner = nullptr;
+    RECT m_sizeBox = {};
+    RECT m_caption = {};
+    SIZE m_roundCorner = {};
+    SIZE m_minInfo = {};
+    SIZE m_maxInfo = {};
     SIZE m_initSize = {};
     HDC m_paintDC = nullptr;
     CDpiScaler* m_dpiScaler = nullptr;

@@ -224,7 +224,12 @@ bool CPaintManagerUI::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lP
     }
     switch (message) {
     case WM_TIMER:
-        if (wParam == 6553) return false;   // the caret's timer
+        if (wParam == 6553) {   // the caret's blink
+            RECT caret = m_caretRect;
+            InvalidateArea(caret);
+            m_caretDrawn = !m_caretDrawn;
+            return false;
+        }
         for (int i = 0; i < m_timers.GetSize(); ++i) {
             TimerEntry* entry = static_cast<TimerEntry*>(m_timers.GetAt(i));
             if (entry->window != m_paintWindow || entry->systemId != wParam || entry->killed) continue;
@@ -286,6 +291,10 @@ bool CPaintManagerUI::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lP
         if (GetActiveWindow() == m_paintWindow) {
             if (HWND owner = GetWindow(m_paintWindow, GW_OWNER)) ::SetFocus(owner);
         }
+        if (m_toolTip) {
+            DestroyWindow(m_toolTip);
+            m_toolTip = nullptr;
+        }
         return false;
     case WM_CONTEXTMENU: {
         POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
@@ -307,6 +316,47 @@ bool CPaintManagerUI::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lP
         return false;
     case WM_MOUSEMOVE:
         return HandleMouseMove(wParam, lParam);
+    case WM_MOUSEHOVER:
+        return HandleHover(lParam);
+    case WM_NOTIFY:
+        if (!lParam) return false;
+        result = SendMessageW(reinterpret_cast<NMHDR*>(lParam)->hwndFrom, 0x2000 + message, wParam, lParam);
+        return true;
+    case WM_COMMAND:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+        if (!lParam) return false;
+        result = SendMessageW(reinterpret_cast<HWND>(lParam), 0x2000 + message, wParam, lParam);
+        return result != 0;
+    case WM_GETMINMAXINFO: {
+        MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        if (!info) return false;
+        if (m_minInfo.cx > 0) info->ptMinTrackSize.x = m_minInfo.cx;
+        if (m_minInfo.cy > 0) info->ptMinTrackSize.y = m_minInfo.cy;
+        if (m_maxInfo.cx > 0) info->ptMaxTrackSize.x = info->ptMaxSize.x = m_maxInfo.cx;
+        if (m_maxInfo.cy > 0) info->ptMaxTrackSize.y = info->ptMaxSize.y = m_maxInfo.cy;
+        return false;
+    }
+    case WM_PRINTCLIENT: {
+        if (!m_root) return false;
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        RECT client = {};
+        GetClientRect(m_paintWindow, &client);
+        const int saved = SaveDC(dc);
+        m_root->Paint(dc, client);
+        RestoreDC(dc, saved);
+        if (lParam & PRF_CHILDREN) {
+            for (HWND child = GetWindow(m_paintWindow, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                RECT r = {};
+                ChildWindowClientRect(child, r, m_paintWindow);
+                POINT old = {};
+                SetWindowOrgEx(dc, -r.left, -r.top, &old);
+                SendMessageW(child, WM_PRINT, wParam, lParam | PRF_NONCLIENT);
+                SetWindowOrgEx(dc, old.x, old.y, nullptr);
+            }
+        }
+        return false;
+    }
     case WM_MOUSELEAVE:
         HandleLeave();
         return false;

@@ -2,6 +2,9 @@
 // mouse and keyboard turned into control events.
 #include <windowsx.h>
 
+#include <cstring>
+#include <cwchar>
+
 #include "PaintManager.h"
 #include "SkinRenderer.h"
 
@@ -91,19 +94,44 @@ bool CPaintManagerUI::HandlePaint() {
         m_offscreenBitmap = CSkinRenderer::CreateArgbBitmap(m_paintDC, client.right, client.bottom, &m_offscreenBits);
         m_offscreenSize = SIZE{client.right, client.bottom};
     }
+    if (m_layered) {
+        const LONG_PTR style = GetWindowLongPtrW(m_paintWindow, GWL_EXSTYLE);
+        if (!(style & WS_EX_LAYERED)) SetWindowLongPtrW(m_paintWindow, GWL_EXSTYLE, style | WS_EX_LAYERED);
+        UnionRect(&paint, &paint, &m_layeredDirty);
+        m_layeredDirty = RECT{};
+    }
     IntersectRect(&paint, &paint, &client);
     PAINTSTRUCT ps;
     BeginPaint(m_paintWindow, &ps);
     if (m_offscreenDC && m_offscreenBitmap && !IsRectEmpty(&paint)) {
         HGDIOBJ old = SelectObject(m_offscreenDC, m_offscreenBitmap);
         const int saved = SaveDC(m_offscreenDC);
+        if (m_layered) {
+            GdiFlush();
+            for (int y = paint.top; y < paint.bottom; ++y) {
+                DWORD* row = m_offscreenBits + static_cast<size_t>(client.bottom - 1 - y) * client.right;
+                for (int x = paint.left; x < paint.right; ++x) row[x] = 0;
+            }
+        }
         m_root->Paint(m_offscreenDC, paint);
+        DrawCaret(m_offscreenDC, paint);
         for (int i = 0; i < m_overlays.GetSize(); ++i) {
             static_cast<CControlUI*>(m_overlays.GetAt(i))->PaintOverlay(m_offscreenDC, paint);
         }
+        if (m_layered) PaintLayered(paint, client.right, client.bottom);
         RestoreDC(m_offscreenDC, saved);
-        BitBlt(m_paintDC, paint.left, paint.top, paint.right - paint.left, paint.bottom - paint.top, m_offscreenDC,
-               paint.left, paint.top, SRCCOPY);
+        if (m_layered) {
+            RECT window = {};
+            GetWindowRect(m_paintWindow, &window);
+            POINT to = {window.left, window.top};
+            SIZE size = {client.right, client.bottom};
+            POINT from = {0, 0};
+            BLENDFUNCTION blend = {AC_SRC_OVER, 0, m_opacity, AC_SRC_ALPHA};
+            UpdateLayeredWindow(m_paintWindow, m_paintDC, &to, &size, m_offscreenDC, &from, 0, &blend, ULW_ALPHA);
+        } else {
+            BitBlt(m_paintDC, paint.left, paint.top, paint.right - paint.left, paint.bottom - paint.top,
+                   m_offscreenDC, paint.left, paint.top, SRCCOPY);
+        }
         SelectObject(m_offscreenDC, old);
         if (m_showDirty) CSkinRenderer::DrawRect(m_paintDC, paint, 1, 0xFFFF0000);
     }
@@ -113,9 +141,173 @@ bool CPaintManagerUI::HandlePaint() {
     return true;
 }
 
+void CPaintManagerUI::PaintLayered(const RECT& paint, int width, int height) {
+    // GDI leaves alpha 0 under what it draws: such coloured pixels become opaque.
+    GdiFlush();
+    for (int y = paint.top; y < paint.bottom; ++y) {
+        DWORD* row = m_offscreenBits + static_cast<size_t>(height - 1 - y) * width;
+        for (int x = paint.left; x < paint.right; ++x) {
+            if ((row[x] & 0xFF000000) == 0 && (row[x] & 0x00FFFFFF) != 0) row[x] |= 0xFF000000;
+        }
+    }
+    // Native windows do not paint into the surface: they are printed into it.
+    for (int i = m_nativeWindows.GetSize() - 1; i >= 0; --i) {
+        HWND native = static_cast<HWND>(m_nativeWindows.GetAt(i));
+        if (!IsWindow(native)) {
+            m_nativeWindows.RemoveAt(i);
+            continue;
+        }
+        RECT r = {}, cut = {};
+        ChildWindowClientRect(native, r, m_paintWindow);
+        if (!IsWindowVisible(native) || !IntersectRect(&cut, &r, &paint)) continue;
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        HDC dc = CreateCompatibleDC(m_offscreenDC);
+        DWORD* bits = nullptr;
+        HBITMAP bitmap = CSkinRenderer::CreateArgbBitmap(m_offscreenDC, w, h, &bits);
+        if (dc && bitmap) {
+            HGDIOBJ old = SelectObject(dc, bitmap);
+            memset(bits, 0, static_cast<size_t>(w) * h * 4);
+            SendMessageW(native, WM_PRINT, reinterpret_cast<WPARAM>(dc), 0x35);
+            GdiFlush();
+            for (int p = 0; p < w * h; ++p) {
+                if (bits[p] != 0) bits[p] |= 0xFF000000;
+            }
+            BitBlt(m_offscreenDC, r.left, r.top, w, h, dc, 0, 0, SRCCOPY);
+            SelectObject(dc, old);
+        }
+        if (bitmap) DeleteObject(bitmap);
+        if (dc) DeleteDC(dc);
+    }
+}
+
+bool CPaintManagerUI::HandleHover(LPARAM lParam) {
+    m_mouseTracking = false;
+    POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    if (!m_root) return false;
+    struct Hit {
+        static CControlUI* At(CControlUI* control, void* data) {
+            return PtInRect(&control->GetPos(), *static_cast<POINT*>(data)) ? control : nullptr;
+        }
+    };
+    CControlUI* found = m_root->FindControl(Hit::At, &point, FindVisible | FindHitTest | FindLastChildFirst);
+    if (!found) return false;
+    if (m_hover) {
+        ControlEvent event = BuildEvent(EventMouseHover, m_hover, 0, lParam);
+        event.mouse = point;
+        event.keyState = GetModifierKeyFlags();
+        m_hover->RaiseEvent(event);
+    }
+    const CUIString tip = found->GetToolTip();
+    if (tip.IsEmpty()) return true;
+    static wchar_t text[1024];
+    wcsncpy(text, tip.GetData(), 1023);
+    text[1023] = 0;
+    m_toolInfo = TOOLINFOW{};
+    m_toolInfo.cbSize = 48;   // the form without the reserved pointer: every comctl32 takes it
+    m_toolInfo.uFlags = TTF_IDISHWND;
+    m_toolInfo.hwnd = m_paintWindow;
+    m_toolInfo.uId = reinterpret_cast<UINT_PTR>(m_paintWindow);
+    m_toolInfo.rect = found->GetPos();
+    m_toolInfo.hinst = GetInstance();
+    m_toolInfo.lpszText = text;
+    if (!m_toolTip) {
+        m_toolTip = CreateWindowExW(0, L"tooltips_class32", nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_paintWindow,
+                                    nullptr, GetInstance(), nullptr);
+        if (!m_toolTip) return true;
+        SendMessageW(m_toolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&m_toolInfo));
+        SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, found->GetToolTipWidth());
+    }
+    if (!IsWindowVisible(m_toolTip)) {
+        SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, found->GetToolTipWidth());
+        SendMessageW(m_toolTip, TTM_SETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&m_toolInfo));
+        SendMessageW(m_toolTip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&m_toolInfo));
+    }
+    return true;
+}
+
+// ------------------------------------------------------------------ opacity, layered mode, caret
+
+void CPaintManagerUI::SetOpacity(BYTE alpha) {
+    m_opacity = alpha;
+    if (!m_paintWindow) return;
+    typedef BOOL(WINAPI * SetAttributes)(HWND, COLORREF, BYTE, DWORD);
+    SetAttributes set = reinterpret_cast<SetAttributes>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"User32.dll"), "SetLayeredWindowAttributes")));
+    if (!set) return;
+    const LONG_PTR style = GetWindowLongPtrW(m_paintWindow, GWL_EXSTYLE);
+    if (!(style & WS_EX_LAYERED)) SetWindowLongPtrW(m_paintWindow, GWL_EXSTYLE, style | WS_EX_LAYERED);
+    set(m_paintWindow, 0, alpha, LWA_ALPHA);
+}
+
+void CPaintManagerUI::SetLayeredOpacity(BYTE alpha) {
+    m_opacity = alpha;
+    m_layeredOpacity = true;
+    InvalidateAll();
+}
+
+void CPaintManagerUI::SetLayeredMode(bool on) {
+    if (!m_paintWindow || on == m_layered) return;
+    if (GetWindowLongPtrW(m_paintWindow, GWL_STYLE) & WS_CHILD) return;
+    static void* update =
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"User32.dll"), "UpdateLayeredWindow"));
+    if (!update) return;
+    m_layered = on;
+    if (m_root) m_root->MarkForLayout();
+    InvalidateAll();
+}
+
+bool CPaintManagerUI::SetCaretVisible(bool visible) {
+    if (visible == m_caretEnabled) return true;
+    m_caretEnabled = visible;
+    RECT caret = m_caretRect;
+    if (visible) {
+        if (m_paintWindow) SetTimer(m_paintWindow, 6553, GetCaretBlinkTime(), nullptr);
+        if (!m_caretDrawn) {
+            InvalidateArea(caret);
+            m_caretDrawn = true;
+        }
+    } else {
+        if (m_paintWindow) KillTimer(m_paintWindow, 6553);
+        if (m_caretDrawn) InvalidateArea(caret);
+        m_caretDrawn = false;
+    }
+    return true;
+}
+
+bool CPaintManagerUI::MoveCaret(int x, int y, CControlUI* owner) {
+    if (!SetCaretPos(x, y)) return false;
+    m_caretOwner = owner;
+    RECT old = m_caretRect;
+    InvalidateArea(old);
+    OffsetRect(&m_caretRect, x - m_caretRect.left, y - m_caretRect.top);
+    RECT now = m_caretRect;
+    InvalidateArea(now);
+    return true;
+}
+
+void CPaintManagerUI::DrawCaret(HDC hdc, const RECT& paint) {
+    if (m_caretOwner && (!m_caretOwner->IsFocused() || ::GetFocus() != m_paintWindow)) {
+        if (m_paintWindow) KillTimer(m_paintWindow, 6553);
+        if (m_caretDrawn) {
+            RECT caret = m_caretRect;
+            InvalidateArea(caret);
+        }
+        m_caretDrawn = false;
+        return;
+    }
+    if (!m_caretDrawn || !m_caretEnabled || !m_caretOwner) return;
+    RECT cut;
+    if (!IntersectRect(&cut, &m_caretRect, &paint)) return;
+    const DWORD color = GetDefaultFontColor();
+    CSkinRenderer::FillColor(hdc, cut, color ? color : 0xFF000000);
+}
+
 bool CPaintManagerUI::HandleMouseMove(WPARAM wParam, LPARAM lParam) {
     if (!m_mouseTracking) {
-        TRACKMOUSEEVENT track = {sizeof(track), TME_HOVER | TME_LEAVE, m_paintWindow, m_hoverTime};
+        DWORD hover = m_hoverTime;
+        if (m_toolTip) hover = static_cast<DWORD>(SendMessageW(m_toolTip, TTM_GETDELAYTIME, TTDT_INITIAL, 0));
+        TRACKMOUSEEVENT track = {sizeof(track), TME_HOVER | TME_LEAVE, m_paintWindow, hover};
         TrackMouseEvent(&track);
         m_mouseTracking = true;
     }
@@ -131,6 +323,7 @@ bool CPaintManagerUI::HandleMouseMove(WPARAM wParam, LPARAM lParam) {
         old->RaiseEvent(event);
         SendNotification(old, L"mouseleave", 0, reinterpret_cast<LPARAM>(candidate));
         m_hover = nullptr;
+        if (m_toolTip) SendMessageW(m_toolTip, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&m_toolInfo));
     }
     if (candidate != m_hover && candidate) {
         ControlEvent event = BuildEvent(EventMouseEnter, candidate, wParam, lParam);
@@ -157,6 +350,7 @@ void CPaintManagerUI::LeaveHover() {
 }
 
 void CPaintManagerUI::HandleLeave() {
+    if (m_toolTip) SendMessageW(m_toolTip, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&m_toolInfo));
     if (m_mouseTracking) {
         SendMessageW(m_paintWindow, WM_MOUSEMOVE, 0, static_cast<LPARAM>(-1));
     } else {
