@@ -78,8 +78,10 @@ TEST(RawRsa, RefusesInputsNotBelowTheModulusOrOfBadLength) {
 
     Bytes longer(n.size() + 1, 0);  // numerically small, but longer than the modulus
     longer.back() = 2;
-    Bytes nPlus = n;
-    nPlus.back() += 1;  // n is odd: no carry
+    Bytes nPlus = n;  // n + 1, carried (n may end in 0xFF)
+    for (size_t i = nPlus.size(); i-- > 0;) {
+        if (++nPlus[i] != 0) break;
+    }
     struct Case {
         const char* what;
         int len;

@@ -58,6 +58,12 @@ enum FindFlags {
     FindContainerFirst = 0x80000000,
 };
 
+// Attribute value helpers: up to count numbers separated by one character
+// each (missing ones 0), and a boolean that is true only for "true".
+void ReadIntList(const wchar_t* value, long* out, int count);
+void ReadDoubleList(const wchar_t* value, double* out, int count);
+bool ReadBool(const wchar_t* value);
+
 typedef CControlUI* (*FindControlProc)(CControlUI* control, void* data);
 
 class CDelegateBase {

@@ -8,10 +8,6 @@
 
 namespace Veneer {
 
-namespace {
-
-const int kMaxStyleDepth = 16;
-
 // Up to count numbers separated by one character each; numbers the value
 // does not hold are 0, and nothing is read past its end.
 void ReadIntList(const wchar_t* value, long* out, int count) {
@@ -39,6 +35,11 @@ void ReadDoubleList(const wchar_t* value, double* out, int count) {
 }
 
 bool ReadBool(const wchar_t* value) { return CompareTextNoCase(value, L"true") == 0; }
+
+namespace {
+
+const int kMaxStyleDepth = 16;
+
 
 DWORD ReadColor(const wchar_t* value) {
     while (*value && *value <= L' ') ++value;

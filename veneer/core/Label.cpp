@@ -10,7 +10,6 @@
 namespace Veneer {
 
 namespace {
-bool ReadBool(const wchar_t* value) { return CompareTextNoCase(value, L"true") == 0; }
 
 DWORD ReadLabelColor(const wchar_t* value) {
     if (*value == L'#') ++value;

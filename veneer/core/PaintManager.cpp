@@ -47,6 +47,9 @@ CPaintManagerUI::CPaintManagerUI() {
 }
 
 CPaintManagerUI::~CPaintManagerUI() {
+    ReleaseOffscreen();
+    if (m_toolTip && IsWindow(m_toolTip)) DestroyWindow(m_toolTip);
+    m_toolTip = nullptr;
     // Queued controls and notifications first, then the tree (whose
     // destructors find no names left to forget), then the resources.
     for (int i = 0; i < m_deleteQueue.GetSize(); ++i) delete static_cast<CControlUI*>(m_deleteQueue.GetAt(i));

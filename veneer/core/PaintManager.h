@@ -3,6 +3,7 @@
 // shared resource sets, fonts, images, styles, image specifications, DPI
 // scaling) and the process-wide skin settings.
 #include <windows.h>
+#include <commctrl.h>
 
 #include "Control.h"
 #include "DpiScaler.h"
@@ -117,6 +118,8 @@ public:
     bool IsCaptured() const { return m_captured; }
     CControlUI* FindControlAt(POINT point) const;
     CControlUI* FindControlByName(const wchar_t* name) const;
+    // Enters every named control of a subtree in the name map.
+    void RegisterControlNames(CControlUI* control);
     void ForgetControl(CControlUI* control);
     void QueueForDelete(CControlUI* control);
 
@@ -162,6 +165,43 @@ public:
     int GetGdiplusTextRenderingHint() const { return m_textRenderingHint; }
     bool IsLayeredMode() const { return m_layered; }
     void SetLayeredModeFlag(bool on) { m_layered = on; }
+    // Whole-window opacity through SetLayeredWindowAttributes.
+    void SetOpacity(BYTE alpha);
+    BYTE GetOpacity() const { return m_opacity; }
+    // Opacity used by layered painting only ("layeredopacity").
+    void SetLayeredOpacity(BYTE alpha);
+    // Per-pixel alpha painting through UpdateLayeredWindow.
+    void SetLayeredMode(bool on);
+
+    // The caret the manager draws itself (layered windows show no system caret).
+    bool IsCaretEnabled() const { return m_caretEnabled; }
+    bool IsCaretDrawn() const { return m_caretDrawn; }
+    const RECT& GetCaretRect() const { return m_caretRect; }
+    void SetCaretSize(int width, int height) {
+        m_caretRect.right = m_caretRect.left + width;
+        m_caretRect.bottom = m_caretRect.top + height;
+    }
+    bool SetCaretVisible(bool visible);
+    bool MoveCaret(int x, int y, CControlUI* owner);
+    void DrawCaret(HDC hdc, const RECT& paint);
+
+    // Window settings from the layout's "Window" element.
+    void SetSizeBox(const RECT& box) { m_sizeBox = box; }
+    RECT GetSizeBox() const { return m_sizeBox; }
+    void SetCaptionRect(const RECT& rect) { m_caption = rect; }
+    RECT GetCaptionRect() const { return m_caption; }
+    void SetRoundCorner(int cx, int cy) { m_roundCorner = SIZE{cx, cy}; }
+    SIZE GetRoundCorner() const { return m_roundCorner; }
+    void SetMinInfo(int cx, int cy) { m_minInfo = SIZE{cx, cy}; }
+    SIZE GetMinInfo() const { return m_minInfo; }
+    void SetMaxInfo(int cx, int cy) { m_maxInfo = SIZE{cx, cy}; }
+    SIZE GetMaxInfo() const { return m_maxInfo; }
+    void SetHoverTime(DWORD ms) { m_hoverTime = ms; }
+    DWORD GetHoverTime() const { return m_hoverTime; }
+    HWND GetToolTipWindow() const { return m_toolTip; }
+    // The kept off-screen surface: 32-bit bottom-up rows, null before the first paint.
+    const DWORD* GetOffscreenPixels() const { return m_offscreenBits; }
+    SIZE GetOffscreenSize() const { return m_offscreenSize; }
     bool IsShowDirty() const { return m_showDirty; }
     void SetShowDirty(bool on) { m_showDirty = on; }
 
@@ -188,7 +228,16 @@ public:
     static SkinZipReader* GetSkinArchiveReader();
     static CUIString GetSkinArchivePassword();
 
+    // The window's size from its layout ("size"), DPI-scaled.
+    SIZE GetInitSize() const { return m_initSize; }
+    void SetInitSize(int cx, int cy);
+
     // Colours of the window's set.
+    void SetDefaultDisabledColor(DWORD color) { m_resources.disabledTextColor = color; }
+    void SetDefaultFontColor(DWORD color) { m_resources.defaultTextColor = color; }
+    void SetDefaultLinkFontColor(DWORD color) { m_resources.linkTextColor = color; }
+    void SetDefaultLinkHoverFontColor(DWORD color) { m_resources.linkHoverTextColor = color; }
+    void SetDefaultSelectedBkColor(DWORD color) { m_resources.selectedBackColor = color; }
     DWORD GetDefaultDisabledColor() const { return m_resources.disabledTextColor; }
     DWORD GetDefaultFontColor() const { return m_resources.defaultTextColor; }
     DWORD GetDefaultLinkFontColor() const { return m_resources.linkTextColor; }
@@ -241,6 +290,21 @@ private:
     static void FreeDrawSpecMap(CStringKeyMap& map);
 
     void RunDeferredWork();
+    // The window-message cases (mouse, keys, paint).
+    bool HandlePaint();
+    void ReleaseOffscreen();
+    bool HandleMouseMove(WPARAM wParam, LPARAM lParam);
+    void HandleButtonDown(UINT message, WPARAM wParam, LPARAM lParam);
+    void HandleButtonUp(UINT message, WPARAM wParam, LPARAM lParam);
+    void HandleWheel(WPARAM wParam, LPARAM lParam);
+    void HandleKey(UINT message, WPARAM wParam, LPARAM lParam);
+    void HandleLeave();
+    bool HandleHover(LPARAM lParam);
+    void PaintLayered(const RECT& paint, int width, int height);
+    // The hover control is told the mouse left (no new control).
+    void LeaveHover();
+    CControlUI* OwnControlAt(POINT point) const;
+    ControlEvent BuildEvent(ControlEventType type, CControlUI* sender, WPARAM wParam, LPARAM lParam) const;
     void Deliver(NotifyEvent& event);
     CControlUI* TabWalk(CControlUI* start, bool forward, CControlUI** lastSeen);
     bool ControlTimerIdHeld(UINT id) const;
@@ -249,6 +313,26 @@ private:
     static bool IsManagerLive(CPaintManagerUI* manager);
 
     HWND m_paintWindow = nullptr;
+    HDC m_offscreenDC = nullptr;
+    HBITMAP m_offscreenBitmap = nullptr;
+    DWORD* m_offscreenBits = nullptr;
+    SIZE m_offscreenSize = {};
+    bool m_mouseTracking = false;
+    DWORD m_hoverTime = 400;
+    HWND m_toolTip = nullptr;
+    TOOLINFOW m_toolInfo = {};
+    BYTE m_opacity = 255;
+    bool m_layeredOpacity = false;
+    RECT m_caretRect = {};
+    bool m_caretDrawn = false;
+    bool m_caretEnabled = false;
+    CControlUI* m_caretOwner = nullptr;
+    RECT m_sizeBox = {};
+    RECT m_caption = {};
+    SIZE m_roundCorner = {};
+    SIZE m_minInfo = {};
+    SIZE m_maxInfo = {};
+    SIZE m_initSize = {};
     HDC m_paintDC = nullptr;
     CDpiScaler* m_dpiScaler = nullptr;
     bool m_showDirty = false;

@@ -224,7 +224,12 @@ bool CPaintManagerUI::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lP
     }
     switch (message) {
     case WM_TIMER:
-        if (wParam == 6553) return false;   // the caret's timer
+        if (wParam == 6553) {   // the caret's blink
+            RECT caret = m_caretRect;
+            InvalidateArea(caret);
+            m_caretDrawn = !m_caretDrawn;
+            return false;
+        }
         for (int i = 0; i < m_timers.GetSize(); ++i) {
             TimerEntry* entry = static_cast<TimerEntry*>(m_timers.GetAt(i));
             if (entry->window != m_paintWindow || entry->systemId != wParam || entry->killed) continue;
@@ -242,6 +247,132 @@ bool CPaintManagerUI::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lP
         return false;
     case kDeferredWorkMessage:
         RunDeferredWork();
+        return false;
+    case WM_PAINT:
+        return HandlePaint();
+    case WM_ERASEBKGND:
+        result = 1;
+        return true;
+    case WM_SIZE:
+        if (m_focus) {
+            ControlEvent event = BuildEvent(EventWindowSize, m_focus, 0, 0);
+            m_focus->RaiseEvent(event);
+        }
+        if (m_root) m_root->MarkForLayout();
+        return true;
+    case WM_SETFOCUS:
+        if (m_focus) {
+            ControlEvent event = BuildEvent(EventSetFocus, m_focus, wParam, lParam);
+            m_focus->RaiseEvent(event);
+        }
+        return false;
+    case WM_SETCURSOR: {
+        if (LOWORD(lParam) != HTCLIENT) return false;
+        if (m_captured) return true;
+        POINT point = {};
+        GetCursorPos(&point);
+        ScreenToClient(m_paintWindow, &point);
+        CControlUI* control = FindControlAt(point);
+        if (!control || !(control->GetBehaviorFlags() & 2)) return false;
+        ControlEvent event = BuildEvent(EventSetCursor, control, wParam, lParam);
+        event.mouse = point;
+        event.keyState = GetModifierKeyFlags();
+        control->RaiseEvent(event);
+        return true;
+    }
+    case WM_CLOSE:
+        LeaveHover();
+        if (m_pressed) {
+            ControlEvent event = BuildEvent(EventButtonUp, m_pressed, 0, 0);
+            event.keyState = GetModifierKeyFlags();
+            m_pressed->RaiseEvent(event);
+        }
+        SetFocusedControl(nullptr);
+        if (GetActiveWindow() == m_paintWindow) {
+            if (HWND owner = GetWindow(m_paintWindow, GW_OWNER)) ::SetFocus(owner);
+        }
+        if (m_toolTip) {
+            DestroyWindow(m_toolTip);
+            m_toolTip = nullptr;
+        }
+        return false;
+    case WM_CONTEXTMENU: {
+        POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        ScreenToClient(m_paintWindow, &point);
+        m_mousePos = point;
+        if (!m_pressed) return false;
+        ReleaseMouse();
+        CControlUI* pressed = m_pressed;
+        ControlEvent event = BuildEvent(EventContextMenu, pressed, wParam, reinterpret_cast<LPARAM>(pressed));
+        event.keyState = LOWORD(wParam);
+        m_pressed = nullptr;
+        pressed->RaiseEvent(event);
+        return false;
+    }
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_CHAR:
+        HandleKey(message, wParam, lParam);
+        return false;
+    case WM_MOUSEMOVE:
+        return HandleMouseMove(wParam, lParam);
+    case WM_MOUSEHOVER:
+        return HandleHover(lParam);
+    case WM_NOTIFY:
+        if (!lParam) return false;
+        result = SendMessageW(reinterpret_cast<NMHDR*>(lParam)->hwndFrom, 0x2000 + message, wParam, lParam);
+        return true;
+    case WM_COMMAND:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+        if (!lParam) return false;
+        result = SendMessageW(reinterpret_cast<HWND>(lParam), 0x2000 + message, wParam, lParam);
+        return result != 0;
+    case WM_GETMINMAXINFO: {
+        MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        if (!info) return false;
+        if (m_minInfo.cx > 0) info->ptMinTrackSize.x = m_minInfo.cx;
+        if (m_minInfo.cy > 0) info->ptMinTrackSize.y = m_minInfo.cy;
+        if (m_maxInfo.cx > 0) info->ptMaxTrackSize.x = info->ptMaxSize.x = m_maxInfo.cx;
+        if (m_maxInfo.cy > 0) info->ptMaxTrackSize.y = info->ptMaxSize.y = m_maxInfo.cy;
+        return false;
+    }
+    case WM_PRINTCLIENT: {
+        if (!m_root) return false;
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        RECT client = {};
+        GetClientRect(m_paintWindow, &client);
+        const int saved = SaveDC(dc);
+        m_root->Paint(dc, client);
+        RestoreDC(dc, saved);
+        if (lParam & PRF_CHILDREN) {
+            for (HWND child = GetWindow(m_paintWindow, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                RECT r = {};
+                ChildWindowClientRect(child, r, m_paintWindow);
+                POINT old = {};
+                SetWindowOrgEx(dc, -r.left, -r.top, &old);
+                SendMessageW(child, WM_PRINT, wParam, lParam | PRF_NONCLIENT);
+                SetWindowOrgEx(dc, old.x, old.y, nullptr);
+            }
+        }
+        return false;
+    }
+    case WM_MOUSELEAVE:
+        HandleLeave();
+        return false;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        HandleButtonDown(message, wParam, lParam);
+        return false;
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+        HandleButtonUp(message, wParam, lParam);
+        return false;
+    case WM_MOUSEWHEEL:
+        HandleWheel(wParam, lParam);
         return false;
     default:
         return false;
@@ -325,6 +456,19 @@ bool CPaintManagerUI::SetRootControl(CControlUI* root) {
     root->AttachManager(this, root->GetParent(), true);
     root->FindControl(RegisterName, &m_names, 0);
     return true;
+}
+
+void CPaintManagerUI::SetInitSize(int cx, int cy) {
+    m_initSize = GetDpiScaler()->ScaledSize(cx, cy);
+    // Only the first build sizes the window: later ones find a root.
+    if (m_paintWindow && !m_root) {
+        SetWindowPos(m_paintWindow, nullptr, 0, 0, m_initSize.cx, m_initSize.cy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void CPaintManagerUI::RegisterControlNames(CControlUI* control) {
+    if (control) control->FindControl(RegisterName, &m_names, 0);
 }
 
 CControlUI* CPaintManagerUI::FindControlByName(const wchar_t* name) const {

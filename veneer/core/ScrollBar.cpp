@@ -2,6 +2,8 @@
 // thumb dragging applied at the repeat timer's ticks, and painting.
 #include "ScrollBar.h"
 
+#include "Container.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <new>
@@ -13,7 +15,6 @@ namespace Veneer {
 
 namespace {
 const DWORD kOutlineColor = 0xFF85E4FF;
-bool ReadBool(const wchar_t* value) { return CompareTextNoCase(value, L"true") == 0; }
 bool IsNullRect(const RECT& r) { return r.left == 0 && r.top == 0 && r.right == 0 && r.bottom == 0; }
 }  // namespace
 
@@ -133,20 +134,40 @@ void CScrollBarUI::SetPos(RECT rect, bool invalidate) {
     }
 }
 
+CContainerUI* CScrollBarUI::OwnerContainer() const {
+    return m_owner ? static_cast<CContainerUI*>(m_owner->FindInterface(L"Container")) : nullptr;
+}
+
 void CScrollBarUI::LineUp() {
-    if (!m_owner) SetScrollPos(m_position - m_lineSize);
+    if (!m_owner) {
+        SetScrollPos(m_position - m_lineSize);
+    } else if (CContainerUI* owner = OwnerContainer()) {
+        if (m_horizontal) owner->ScrollLineLeft(); else owner->ScrollLineUp();
+    }
 }
 
 void CScrollBarUI::LineDown() {
-    if (!m_owner) SetScrollPos(m_position + m_lineSize);
+    if (!m_owner) {
+        SetScrollPos(m_position + m_lineSize);
+    } else if (CContainerUI* owner = OwnerContainer()) {
+        if (m_horizontal) owner->ScrollLineRight(); else owner->ScrollLineDown();
+    }
 }
 
 void CScrollBarUI::PageUp() {
-    if (!m_owner) SetScrollPos(m_position - (m_horizontal ? GetWidth() : GetHeight()));
+    if (!m_owner) {
+        SetScrollPos(m_position - (m_horizontal ? GetWidth() : GetHeight()));
+    } else if (CContainerUI* owner = OwnerContainer()) {
+        if (m_horizontal) owner->ScrollPageLeft(); else owner->ScrollPageUp();
+    }
 }
 
 void CScrollBarUI::PageDown() {
-    if (!m_owner) SetScrollPos(m_position + (m_horizontal ? GetWidth() : GetHeight()));
+    if (!m_owner) {
+        SetScrollPos(m_position + (m_horizontal ? GetWidth() : GetHeight()));
+    } else if (CContainerUI* owner = OwnerContainer()) {
+        if (m_horizontal) owner->ScrollPageRight(); else owner->ScrollPageDown();
+    }
 }
 
 void CScrollBarUI::StepTowards(POINT point) {
@@ -243,7 +264,13 @@ void CScrollBarUI::HandleEvent(ControlEvent& event) {
         if (event.wParam != kRepeatTimerId) break;
         ++m_repeat;
         if (m_thumbState & StateCaptured) {
-            SetScrollPos(m_dragStartPos + m_dragOffset);
+            if (CContainerUI* owner = OwnerContainer()) {
+                SIZE to = owner->GetScrollPos();
+                if (m_horizontal) to.cx = m_dragStartPos + m_dragOffset; else to.cy = m_dragStartPos + m_dragOffset;
+                owner->SetScrollPos(to, true);
+            } else {
+                SetScrollPos(m_dragStartPos + m_dragOffset);
+            }
             Invalidate();
             Notify();
             return;

@@ -6,6 +6,8 @@
 
 namespace Veneer {
 
+class CContainerUI;
+
 class CScrollBarUI : public CControlUI {
 public:
     enum StateBits { StateDisabled = 4, StateHot = 8, StatePushed = 0x10, StateCaptured = 0x40 };
@@ -55,6 +57,8 @@ protected:
 
 private:
     int Thickness() const;
+    // The container that owns the bar, when it is one.
+    CContainerUI* OwnerContainer() const;
     void Relayout();
     void LineUp();
     void LineDown();

@@ -123,6 +123,11 @@ void HostWindow::PaintInto(HDC target, const RECT& area) {
     }
     Surface surface(client.right, client.bottom, m_background & 0xFFFFFF);
     if (root) root->Paint(surface.DC(), area);
+    // Overlays (a separator's preview band) over the whole tree.
+    const Veneer::CPointerArray& overlays = m_manager->GetOverlayControls();
+    for (int i = 0; i < overlays.GetSize(); ++i) {
+        static_cast<CControlUI*>(overlays.GetAt(i))->PaintOverlay(surface.DC(), area);
+    }
     BitBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top, surface.DC(), area.left,
            area.top, SRCCOPY);
 }
