@@ -5,6 +5,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}
 DEPS_CACHE=${DEPS_CACHE:-$HOME/.cache/certaide-keylinq-deps}
+# The compiler cache hashes paths relative to the checkout, so a fresh clone
+# in another folder reuses what an earlier build compiled.
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 
 for arch in x86 x64; do
   if [ ! -f "$build/$arch/build.ninja" ]; then
