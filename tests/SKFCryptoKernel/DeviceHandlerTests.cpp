@@ -7,6 +7,8 @@
 #include <wincrypt.h>
 
 #include <cstring>
+#include <malloc.h>
+#include <new>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -478,6 +480,51 @@ TEST_F(SealAndContainers, ContainerNamesListInUtf8) {
     EXPECT_TRUE((names[1] == wide && names[2] == L"plain") || (names[2] == wide && names[1] == L"plain"));
 }
 
+// ---- no freed block keeps the PIN
+
+bool g_watchFrees = false;
+int g_pinFound = 0;
+
+bool HoldsPin(const void* p, size_t n) {
+    static const char utf8[] = DEFAULT_USER_PIN;
+    static const wchar_t utf16[] = L"" DEFAULT_USER_PIN;
+    const char* b = static_cast<const char*>(p);
+    for (size_t i = 0; i + sizeof utf8 - 1 <= n; ++i)
+        if (memcmp(b + i, utf8, sizeof utf8 - 1) == 0) return true;
+    for (size_t i = 0; i + sizeof utf16 - 2 <= n; ++i)
+        if (memcmp(b + i, utf16, sizeof utf16 - 2) == 0) return true;
+    return false;
+}
+
+// A delegator that hands the PIN over from a static array, so that any heap
+// block holding it belongs to the layer.
+struct StaticPinDelegator : ISKFUIDelegator {
+    BOOL cache = TRUE;
+    BOOL IsPINCacheEnabled() override { return cache; }
+    HRESULT SKFCryptSelectDevice(HSKFCRYPTPROV, std::vector<std::wstring>, std::wstring&) override { return E_NOTIMPL; }
+    HRESULT SKFCryptUIInputPIN(std::wstring, BOOL, DWORD, std::wstring& pin) override {
+        static const wchar_t text[] = L"" DEFAULT_USER_PIN;
+        pin.assign(text);
+        return S_OK;
+    }
+    HRESULT SKFCryptUISetInitPIN(std::wstring, std::wstring&) override { return E_NOTIMPL; }
+};
+
+TEST_F(DeviceHandler, NoFreedBlockHoldsThePin) {
+    StaticPinDelegator* d = new StaticPinDelegator;
+    SKFRegisterUIDelegator(d);
+    std::unique_ptr<HandlerView> h = Open();
+    g_pinFound = 0;
+    g_watchFrees = true;
+    EXPECT_EQ(S_OK, h->VerifyDeviceIdentity());    // dialog, verification, cache
+    EXPECT_EQ(S_OK, h->VerifyDeviceIdentity());    // the cached PIN
+    d->cache = FALSE;
+    EXPECT_EQ(S_OK, h->VerifyDeviceIdentity());    // dialog without the cache
+    h.reset();
+    g_watchFrees = false;
+    EXPECT_EQ(0, g_pinFound);
+}
+
 TEST(UIDelegator, UnregisteringDeletesTheObject) {
     bool destroyed = false;
     ScriptedDelegator* d = new ScriptedDelegator;
@@ -490,3 +537,13 @@ TEST(UIDelegator, UnregisteringDeletesTheObject) {
 }
 
 }  // namespace
+
+// The program's array and scalar deletes look into each block they free
+// while a test watches.
+void operator delete(void* p) noexcept {
+    if (p && g_watchFrees && HoldsPin(p, _msize(p))) ++g_pinFound;
+    free(p);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, size_t) noexcept { operator delete(p); }
