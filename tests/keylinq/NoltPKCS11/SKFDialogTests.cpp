@@ -354,6 +354,43 @@ TEST_F(SKFConfirm, ChangePinAsksWithItsOwnText) {
     EXPECT_EQ(SAR_OK, key.Verify("abcdef12"));  // the key took the new PIN
 }
 
+// A signature that waits for the key's button asks with its own text, and
+// the signature made after the press is sound.
+TEST_F(SKFConfirm, SignatureAsksWithItsOwnText) {
+    KeySession<KeylinqLibrary> key(k, control, AddFreshKey(control));
+    ASSERT_EQ(SAR_OK, key.Open());
+    ASSERT_EQ(SAR_OK, PlainVerify(key));
+    std::string name = "confirmed-signer";
+    HCONTAINER container = nullptr;
+    ASSERT_EQ(SAR_OK, k.SKF_CreateContainer(key.app, &name[0], &container));
+    ECCPUBLICKEYBLOB blob = {};
+    ASSERT_EQ(SAR_OK, k.SKF_GenECCKeyPair(container, 0x00020100 /* SGD_SM2_1 */, &blob));
+    const Bytes publicKey = Concat(Bytes(blob.XCoordinate + 32, blob.XCoordinate + 64),
+                                   Bytes(blob.YCoordinate + 32, blob.YCoordinate + 64));
+    const Bytes message = Text("signed after a touch of the key");
+    const Bytes digest = RefSm3(Concat(RefSm2Z(publicKey), message));
+
+    constexpr uint8_t INS_SM2_SIGN = 0x73;
+    ASSERT_EQ(0u, control.RequireButton(key.KeyId(), INS_SM2_SIGN, 0xFFFFFFFFu, 0x9000));
+    ECCSIGNATUREBLOB signature = {};
+    const ULONG rc = WithDriver(
+        [&] { return k.SKF_ECCSignData(container, const_cast<BYTE*>(digest.data()), 32, &signature); },
+        [&](DWORD tid) {
+            HWND dlg = WaitDialog(tid, ID_LABEL);
+            ASSERT_NE(nullptr, dlg);
+            EXPECT_EQ(LibraryString(124), desk::Text(GetDlgItem(dlg, ID_MESSAGE)));
+            EXPECT_TRUE(WaitTries(key.KeyId(), 2));
+            EXPECT_EQ(0u, control.PressButton(key.KeyId()));
+            EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(dlg); }));
+        });
+    EXPECT_EQ(SAR_OK, rc);
+    EXPECT_TRUE(RefSm2VerifyMessage(publicKey, message,
+                                    Concat(Bytes(signature.r + 32, signature.r + 64),
+                                           Bytes(signature.s + 32, signature.s + 64))));
+    control.RequireButton(key.KeyId(), INS_SM2_SIGN, 0, 0);
+    EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(container));
+}
+
 // The press and the countdown's last tick together: whichever wins, the
 // result agrees with the key (0 exactly when the key verified; otherwise
 // the key's wait was ended by the cancel command after its last try).
