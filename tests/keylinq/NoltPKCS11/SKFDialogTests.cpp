@@ -87,6 +87,20 @@ protected:
         EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(dlg); }));
     }
 
+    // A new container with an SM2 signature key pair made on the key; its
+    // public key X || Y.
+    Bytes NewSm2Signer(KeySession<KeylinqLibrary>& key, const char* name, HCONTAINER* container) {
+        std::string text = name;
+        EXPECT_EQ(SAR_OK, k.SKF_CreateContainer(key.app, &text[0], container));
+        ECCPUBLICKEYBLOB blob = {};
+        EXPECT_EQ(SAR_OK, k.SKF_GenECCKeyPair(*container, 0x00020100 /* SGD_SM2_1 */, &blob));
+        return Concat(Bytes(blob.XCoordinate + 32, blob.XCoordinate + 64),
+                      Bytes(blob.YCoordinate + 32, blob.YCoordinate + 64));
+    }
+    static Bytes RawSignature(const ECCSIGNATUREBLOB& signature) {
+        return Concat(Bytes(signature.r + 32, signature.r + 64), Bytes(signature.s + 32, signature.s + 64));
+    }
+
     KeylinqLibrary& k = Keylinq();
     VirtualKeyControl control;
 };
@@ -199,13 +213,9 @@ TEST_F(SKFDialogs, TypedPinLogsInAgainSilentlyForASignature) {
     });
     ASSERT_EQ(SAR_OK, verified);
 
-    std::string name = "dialog-signer";
     HCONTAINER container = nullptr;
-    ASSERT_EQ(SAR_OK, k.SKF_CreateContainer(key.app, &name[0], &container));
-    ECCPUBLICKEYBLOB blob = {};
-    ASSERT_EQ(SAR_OK, k.SKF_GenECCKeyPair(container, 0x00020100 /* SGD_SM2_1 */, &blob));
-    const Bytes publicKey = Concat(Bytes(blob.XCoordinate + 32, blob.XCoordinate + 64),
-                                   Bytes(blob.YCoordinate + 32, blob.YCoordinate + 64));
+    const Bytes publicKey = NewSm2Signer(key, "dialog-signer", &container);
+    ASSERT_FALSE(HasFailure());
 
     ASSERT_EQ(0u, control.LosePinVerification(key.KeyId()));
     const Bytes message = Text("signed after the key forgot the PIN");
@@ -225,9 +235,7 @@ TEST_F(SKFDialogs, TypedPinLogsInAgainSilentlyForASignature) {
         });
     EXPECT_EQ(SAR_OK, signedRc);
     EXPECT_FALSE(sawWindow);
-    EXPECT_TRUE(RefSm2VerifyMessage(publicKey, message,
-                                    Concat(Bytes(signature.r + 32, signature.r + 64),
-                                           Bytes(signature.s + 32, signature.s + 64))));
+    EXPECT_TRUE(RefSm2VerifyMessage(publicKey, message, RawSignature(signature)));
     EXPECT_EQ(6u, RemainingTries(key));  // one silent verification, with the right PIN
     EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(container));
 }
@@ -360,13 +368,9 @@ TEST_F(SKFConfirm, SignatureAsksWithItsOwnText) {
     KeySession<KeylinqLibrary> key(k, control, AddFreshKey(control));
     ASSERT_EQ(SAR_OK, key.Open());
     ASSERT_EQ(SAR_OK, PlainVerify(key));
-    std::string name = "confirmed-signer";
     HCONTAINER container = nullptr;
-    ASSERT_EQ(SAR_OK, k.SKF_CreateContainer(key.app, &name[0], &container));
-    ECCPUBLICKEYBLOB blob = {};
-    ASSERT_EQ(SAR_OK, k.SKF_GenECCKeyPair(container, 0x00020100 /* SGD_SM2_1 */, &blob));
-    const Bytes publicKey = Concat(Bytes(blob.XCoordinate + 32, blob.XCoordinate + 64),
-                                   Bytes(blob.YCoordinate + 32, blob.YCoordinate + 64));
+    const Bytes publicKey = NewSm2Signer(key, "confirmed-signer", &container);
+    ASSERT_FALSE(HasFailure());
     const Bytes message = Text("signed after a touch of the key");
     const Bytes digest = RefSm3(Concat(RefSm2Z(publicKey), message));
 
@@ -384,9 +388,7 @@ TEST_F(SKFConfirm, SignatureAsksWithItsOwnText) {
             EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(dlg); }));
         });
     EXPECT_EQ(SAR_OK, rc);
-    EXPECT_TRUE(RefSm2VerifyMessage(publicKey, message,
-                                    Concat(Bytes(signature.r + 32, signature.r + 64),
-                                           Bytes(signature.s + 32, signature.s + 64))));
+    EXPECT_TRUE(RefSm2VerifyMessage(publicKey, message, RawSignature(signature)));
     control.RequireButton(key.KeyId(), INS_SM2_SIGN, 0, 0);
     EXPECT_EQ(SAR_OK, k.SKF_CloseContainer(container));
 }
