@@ -41,7 +41,11 @@ void Type(const char* text) {
 void Click(HWND hWnd) {
     RECT r;
     GetWindowRect(hWnd, &r);
-    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    const POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    SetCursorPos(centre.x, centre.y);
+    // A click is only a user's click once the control is what lies under
+    // the cursor (a window just opened may not be shown or on top yet).
+    for (int i = 0; i < 200 && WindowFromPoint(centre) != hWnd; ++i) Sleep(10);
     INPUT in[2] = {};
     in[0].type = in[1].type = INPUT_MOUSE;
     in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
