@@ -1,0 +1,29 @@
+// The controls library's rows of the control factory's class table.
+#include "ControlClasses.h"
+
+#include "Button.h"
+#include "ControlFactory.h"
+#include "GroupBox.h"
+#include "List.h"
+#include "ListHeader.h"
+#include "ListItems.h"
+#include "Text.h"
+
+namespace Veneer {
+
+void RegisterControlClasses() {
+    CControlFactory* factory = CControlFactory::GetInstance();
+    factory->RegisterControlClass(L"CButtonUI", &CButtonUI::CreateButtonUI);
+    factory->RegisterControlClass(L"CGroupBoxUI", &CGroupBoxUI::CreateGroupBoxUI);
+    factory->RegisterControlClass(L"CListUI", &CListUI::CreateListUI);
+    factory->RegisterControlClass(L"CListHeaderUI", &CListHeaderUI::CreateListHeaderUI);
+    factory->RegisterControlClass(L"CListHeaderItemUI", &CListHeaderItemUI::CreateListHeaderItemUI);
+    factory->RegisterControlClass(L"CListLabelElementUI", &CListLabelElementUI::CreateListLabelElementUI);
+    factory->RegisterControlClass(L"CListTextElementUI", &CListTextElementUI::CreateListTextElementUI);
+    factory->RegisterControlClass(L"CListContainerElementUI", &CListContainerElementUI::CreateListContainerElementUI);
+    factory->RegisterControlClass(L"COptionUI", &COptionUI::CreateOptionUI);
+    factory->RegisterControlClass(L"CCheckBoxUI", &CCheckBoxUI::CreateCheckBoxUI);
+    factory->RegisterControlClass(L"CTextUI", &CTextUI::CreateTextUI);
+}
+
+}  // namespace Veneer
