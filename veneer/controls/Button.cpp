@@ -188,21 +188,23 @@ void CButtonUI::RefreshFocusAndDisabled(bool windowCheck) {
 
 bool CButtonUI::CutStateStrip(const CUIString& strip, int count, CUIString frames[4]) {
     if (!m_manager || count <= 0) return false;
-    ImageDrawSpec* spec = m_manager->GetImageDrawSpec(strip);
-    if (!spec || spec->file.IsEmpty()) return false;
-    LoadedImage* picture = m_manager->GetOrLoadImage(spec->file, spec->resourceType, spec->mask);
+    // The picture as this window loads it (its DPI variant) ...
+    ImageDrawSpec* loaded = m_manager->GetImageDrawSpec(strip);
+    if (!loaded || loaded->file.IsEmpty()) return false;
+    LoadedImage* picture = m_manager->GetOrLoadImage(loaded->file, loaded->resourceType, loaded->mask);
     if (!picture) return false;
     const int w = picture->width / count;
     const int h = picture->height;
     if (w <= 0 || h <= 0) return false;
-    // The parsed destination is in device pixels; the string is read (and
-    // scaled) again when drawn.
-    RECT dest = spec->dest;
-    m_manager->GetDpiScaler()->UnscaleRect(dest);
+    // ... and the strings as written in a layout, since every draw reads
+    // (scales, picks the DPI variant of) them again.
+    ImageDrawSpec written;
+    written.Parse(nullptr, strip, nullptr);
+    const RECT& dest = written.dest;
     for (int i = 0; i < count && i < 4; ++i) {
-        frames[i].Format(L"res='%ls' restype='%ls' dest='%ld,%ld,%ld,%ld' source='%d,%d,%d,%d'", spec->file.GetData(),
-                         spec->resourceType.GetData(), dest.left, dest.top, dest.right, dest.bottom, i * w, 0,
-                         (i + 1) * w, h);
+        frames[i].Format(L"res='%ls' restype='%ls' dest='%ld,%ld,%ld,%ld' source='%d,%d,%d,%d'",
+                         written.file.GetData(), written.resourceType.GetData(), dest.left, dest.top, dest.right,
+                         dest.bottom, i * w, 0, (i + 1) * w, h);
     }
     return true;
 }

@@ -6,6 +6,9 @@ opaque.png   30x30, every pixel a different opaque colour
 tile.png     10x4, column c has the colour (20c, 100, 200-10c)
 strip.png    80x10, four 20-pixel frames: red, green, blue, yellow
 alpha.png    4x4, (200, 100, 50) at alpha 128
+states.png   200x40, four flat 50-pixel frames: red, green, blue, olive (button states)
+sep.png      4x20, flat purple (a list column's separator)
+item.png     8x8, flat orange (a list item's picture)
 Each also as its @150 twin (same pixels), which a 144-DPI window loads.
 """
 import os
@@ -34,6 +37,9 @@ IMAGES = {
     'tile': (10, 4, lambda x, y: (20 * x, 100, 200 - 10 * x, 255)),
     'strip': (80, 10, lambda x, y: [(255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0)][x // 20] + (255,)),
     'alpha': (4, 4, lambda x, y: (200, 100, 50, 128)),
+    'states': (200, 40, lambda x, y: [(200, 30, 30), (30, 160, 30), (30, 30, 200), (128, 128, 0)][x // 50] + (255,)),
+    'sep': (4, 20, lambda x, y: (128, 0, 128, 255)),
+    'item': (8, 8, lambda x, y: (255, 128, 0, 255)),
 }
 
 for name, (w, h, f) in IMAGES.items():

@@ -1,0 +1,143 @@
+#include "ControlsTestSupport.h"
+
+#include "LayoutBuilder.h"
+#include "SkinTestSupport.h"
+
+using namespace Veneer;
+
+namespace ctltest {
+
+void Recorder::Notify(NotifyEvent& event) {
+    notices.push_back(Notice{event.type.GetData(), event.sender ? event.sender->GetName().GetData() : L"",
+                             event.sender, event.wParam, event.lParam});
+}
+
+std::vector<std::wstring> Recorder::Seen() const {
+    std::vector<std::wstring> out;
+    for (const Notice& n : notices) {
+        if (n.type == L"windowinit" || n.type == L"windowsize" || n.type == L"mouseenter" || n.type == L"mouseleave" ||
+            n.type == L"setfocus" || n.type == L"killfocus" || n.type == L"timer") {
+            continue;
+        }
+        out.push_back(n.type + L":" + n.sender);
+    }
+    return out;
+}
+
+int Recorder::Count(const wchar_t* type) const {
+    int count = 0;
+    for (const Notice& n : notices) count += n.type == type;
+    return count;
+}
+
+std::vector<WPARAM> Recorder::WParams(const wchar_t* type) const {
+    std::vector<WPARAM> out;
+    for (const Notice& n : notices) {
+        if (n.type == type) out.push_back(n.wParam);
+    }
+    return out;
+}
+
+void ControlsFixture::Build(const wchar_t* layout) {
+    skintest::UseFolder(skintest::SkinFolder());
+    scale = MulDiv(skintest::ExpectedDpi(), 100, 96);
+    host.reset(new uitest::HostWindow(100, 100));
+    Manager().AddNotifyListener(&recorder);
+    CLayoutBuilder builder;
+    CControlUI* root = builder.Create(layout, nullptr, nullptr, &Manager());
+    if (root) Manager().SetRootControl(root);
+    host->Repaint();
+    uitest::Pump();
+    recorder.Clear();
+}
+
+void ControlsFixture::Host(int width, int height, CControlUI* root) {
+    skintest::UseFolder(skintest::SkinFolder());
+    scale = MulDiv(skintest::ExpectedDpi(), 100, 96);
+    host.reset(new uitest::HostWindow(width, height));
+    Manager().AddNotifyListener(&recorder);
+    Manager().SetRootControl(root);
+    host->Repaint();
+    uitest::Pump();
+    recorder.Clear();
+}
+
+void ControlsFixture::TearDownHost() {
+    uitest::SetKeyHeld(VK_CONTROL, false);
+    host.reset();
+}
+
+uitest::Capture ControlsFixture::Paint(const char* name) {
+    host->Repaint();
+    uitest::Capture capture = host->Grab();
+    uitest::SavePng(capture, name);
+    return capture;
+}
+
+void ControlsFixture::Message(UINT message, POINT point, WPARAM keys) {
+    SendMessageW(host->Window(), message, keys, MAKELPARAM(point.x, point.y));
+}
+
+void ControlsFixture::Click(POINT point) {
+    Message(WM_MOUSEMOVE, point);
+    Message(WM_LBUTTONDOWN, point, MK_LBUTTON);
+    Message(WM_LBUTTONUP, point);
+}
+
+bool ControlsFixture::DesktopClick(POINT point, const wchar_t* type) {
+    const int before = recorder.Count(type);
+    SetForegroundWindow(host->Window());
+    POINT screen = point;
+    ClientToScreen(host->Window(), &screen);
+    SetCursorPos(screen.x, screen.y);
+    for (int i = 0; i < 200 && WindowFromPoint(screen) != host->Window(); ++i) {
+        uitest::Pump();
+        Sleep(10);
+    }
+    INPUT in[2] = {};
+    in[0].type = in[1].type = INPUT_MOUSE;
+    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, in, sizeof(INPUT));
+    for (int i = 0; i < 500 && recorder.Count(type) == before; ++i) {
+        uitest::Pump();
+        Sleep(10);
+    }
+    // Move away so that no later case starts over a hot control.
+    SetCursorPos(0, 0);
+    uitest::Pump();
+    return recorder.Count(type) > before;
+}
+
+void ControlsFixture::Raise(CControlUI* control, ControlEventType type, POINT point, WPARAM wParam, WORD key) {
+    ControlEvent event = uitest::MouseEvent(type, control, point.x, point.y);
+    if (wParam) event.wParam = wParam;
+    event.key = key;
+    control->RaiseEvent(event);
+}
+
+POINT Centre(const RECT& r) { return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+
+int TextHeight(HFONT font) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICW tm = {};
+    GetTextMetricsW(dc, &tm);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return tm.tmHeight;
+}
+
+SIZE TextExtent(HFONT font, const wchar_t* text) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return size;
+}
+
+HCURSOR CurrentCursor() { return GetCursor(); }
+
+}  // namespace ctltest
