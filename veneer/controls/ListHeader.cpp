@@ -199,6 +199,7 @@ void CListHeaderItemUI::HandleEvent(ControlEvent& event) {
             if (m_draggable) {
                 m_state |= StateDragging;
                 m_lastDrag = event.mouse;
+                m_dragWidth = GetWidth();
             }
         } else {
             m_state |= StatePushed;
@@ -217,15 +218,12 @@ void CListHeaderItemUI::HandleEvent(ControlEvent& event) {
         return;
     case EventMouseMove: {
         if (!(m_state & StateDragging)) return;
+        // The edge moves from where the drag left it (the column's rectangle
+        // changes only at the next layout, which may come after more moves).
         const int dx = event.mouse.x - m_lastDrag.x;
-        RECT r = m_item;
-        if (m_sepWidth >= 0) {
-            r.right += dx;
-        } else {
-            r.left += dx;
-        }
-        const int width = r.right - r.left;
+        const int width = m_sepWidth >= 0 ? m_dragWidth + dx : m_dragWidth - dx;
         if (width <= GetMinWidth()) return;
+        m_dragWidth = width;
         // Stored so that the next layout gives these pixels: the measure
         // reads "width" as written without a "height", scaled with one.
         const int scale = m_manager ? m_manager->GetDpiScaler()->GetScale() : 100;

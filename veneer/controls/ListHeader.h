@@ -57,6 +57,7 @@ private:
     void RelayoutList();
 
     POINT m_lastDrag = {};
+    int m_dragWidth = 0;   // the width the drag has reached, in pixels
     bool m_draggable = true;
     UINT m_state = 0;
     int m_sepWidth = 4;

@@ -132,7 +132,7 @@ void CContainerUI::DisposeChild(CControlUI* control) {
 }
 
 bool CContainerUI::RemoveItem(CControlUI* control) {
-    const int index = IndexOfItem(control);
+    const int index = CContainerUI::IndexOfItem(control);
     if (index < 0) return false;
     if (IsVisible()) MarkForLayout();
     m_items.RemoveAt(index);
@@ -141,7 +141,7 @@ bool CContainerUI::RemoveItem(CControlUI* control) {
 }
 
 bool CContainerUI::RemoveItemAt(int index) {
-    CControlUI* control = GetItemAt(index);
+    CControlUI* control = CContainerUI::GetItemAt(index);
     return control ? RemoveItem(control) : false;
 }
 
@@ -153,7 +153,7 @@ void CContainerUI::RemoveAllItems() {
 }
 
 bool CContainerUI::MoveItemTo(CControlUI* control, int index) {
-    const int from = IndexOfItem(control);
+    const int from = CContainerUI::IndexOfItem(control);
     // A target outside the list would drop the child from it (and leak it).
     if (from < 0 || index < 0 || index >= m_items.GetSize()) return false;
     if (IsVisible()) MarkForLayout();
@@ -202,7 +202,7 @@ int CContainerUI::FindSelectable(int index, bool forward) const {
     if (index < 0) index = 0;
     if (index >= count) index = count - 1;
     auto selectable = [this](int i) {
-        CControlUI* child = GetItemAt(i);
+        CControlUI* child = CContainerUI::GetItemAt(i);
         return child->FindInterface(L"ListItem") && child->IsVisible() && child->IsEnabled();
     };
     if (forward) {
@@ -220,12 +220,12 @@ int CContainerUI::FindSelectable(int index, bool forward) const {
 void CContainerUI::SetVisible(bool show) {
     if (m_visible == show) return;
     CControlUI::SetVisible(show);
-    for (int i = 0; i < m_items.GetSize(); ++i) GetItemAt(i)->SetParentVisible(IsVisible());
+    for (int i = 0; i < m_items.GetSize(); ++i) CContainerUI::GetItemAt(i)->SetParentVisible(IsVisible());
 }
 
 void CContainerUI::SetParentVisible(bool show) {
     CControlUI::SetParentVisible(show);
-    for (int i = 0; i < m_items.GetSize(); ++i) GetItemAt(i)->SetParentVisible(IsVisible());
+    for (int i = 0; i < m_items.GetSize(); ++i) CContainerUI::GetItemAt(i)->SetParentVisible(IsVisible());
 }
 
 void CContainerUI::SetMouseEnabled(bool enabled) {
@@ -239,7 +239,7 @@ void CContainerUI::MoveBy(int dx, int dy, bool invalidate) {
     if (VerticalBarShown()) m_vScroll->MoveBy(dx, dy, false);
     if (HorizontalBarShown()) m_hScroll->MoveBy(dx, dy, false);
     for (int i = 0; i < m_items.GetSize(); ++i) {
-        CControlUI* child = GetItemAt(i);
+        CControlUI* child = CContainerUI::GetItemAt(i);
         if (child->IsVisible()) child->MoveBy(dx, dy, false);
     }
 }
@@ -309,7 +309,7 @@ void CContainerUI::SetScrollPos(SIZE position, bool notify) {
     }
     if (dx == 0 && dy == 0) return;
     for (int i = 0; i < m_items.GetSize(); ++i) {
-        CControlUI* child = GetItemAt(i);
+        CControlUI* child = CContainerUI::GetItemAt(i);
         if (!child->IsVisible() || child->IsFloat()) continue;
         RECT r = child->GetPos();
         OffsetRect(&r, -dx, -dy);
@@ -453,7 +453,7 @@ void CContainerUI::SetPos(RECT rect, bool invalidate) {
     if (m_items.IsEmpty()) return;
     const RECT area = ScrolledArea();
     for (int i = 0; i < m_items.GetSize(); ++i) {
-        CControlUI* child = GetItemAt(i);
+        CControlUI* child = CContainerUI::GetItemAt(i);
         if (!child->IsVisible()) continue;
         if (child->IsFloat()) {
             PlaceFloatingChild(i);
@@ -470,7 +470,7 @@ void CContainerUI::SetPos(RECT rect, bool invalidate) {
 }
 
 void CContainerUI::PlaceFloatingChild(int index) {
-    CControlUI* child = GetItemAt(index);
+    CControlUI* child = CContainerUI::GetItemAt(index);
     if (!child || !child->IsVisible() || !child->IsFloat()) return;
     const int W = m_item.right - m_item.left;
     const int H = m_item.bottom - m_item.top;
@@ -611,7 +611,7 @@ CControlUI* CContainerUI::FindControl(FindControlProc callback, void* data, UINT
         const int count = m_items.GetSize();
         const bool backwards = (flags & FindLastChildFirst) != 0;
         for (int n = 0; n < count; ++n) {
-            CControlUI* child = GetItemAt(backwards ? count - 1 - n : n);
+            CControlUI* child = CContainerUI::GetItemAt(backwards ? count - 1 - n : n);
             CControlUI* found = child->FindControl(callback, data, flags);
             if (!found) continue;
             if (!hit || found->IsFloat() || PtInRect(&clip, point)) return found;
@@ -646,7 +646,7 @@ void CContainerUI::Paint(HDC hdc, const RECT& paint) {
                 narrow = nullptr;
             }
             for (int i = 0; i < m_items.GetSize(); ++i) {
-                CControlUI* child = GetItemAt(i);
+                CControlUI* child = CContainerUI::GetItemAt(i);
                 if (!child->IsVisible() || !IntersectRect(&cut, &paint, &child->GetPos())) continue;
                 if (child->IsFloat()) {
                     if (!IntersectRect(&cut, &m_item, &child->GetPos())) continue;
@@ -661,7 +661,7 @@ void CContainerUI::Paint(HDC hdc, const RECT& paint) {
             if (narrow) DeleteObject(narrow);
         } else {
             for (int i = 0; i < m_items.GetSize(); ++i) {
-                CControlUI* child = GetItemAt(i);
+                CControlUI* child = CContainerUI::GetItemAt(i);
                 if (!child->IsVisible() || !child->IsFloat()) continue;
                 if (!IntersectRect(&cut, &paint, &child->GetPos()) || !IntersectRect(&cut, &m_item, &child->GetPos())) {
                     continue;

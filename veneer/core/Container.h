@@ -110,6 +110,9 @@ protected:
     void DisposeChild(CControlUI* control);
     void ApplyBarStyle(CScrollBarUI* bar, const wchar_t* value);
 
+    // The container's own children. Its own loops (layout, paint, search,
+    // visibility) walk them directly: a container that keeps its items
+    // elsewhere overrides the IContainerUI operations, not these walks.
     CPointerArray m_items;
     RECT m_inset = {};
     int m_childPadding = 0;

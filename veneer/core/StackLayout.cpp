@@ -82,7 +82,7 @@ void CStackLayoutUI::SetPos(RECT rect, bool invalidate) {
     // First pass: what the sized children take and how many share the rest.
     int estimated = 0, adjustable = 0, fixedTotal = 0, neededCross = 0;
     for (int i = 0; i < m_items.GetSize(); ++i) {
-        CControlUI* child = GetItemAt(i);
+        CControlUI* child = CContainerUI::GetItemAt(i);
         if (!child->IsVisible() || child->IsFloat()) continue;
         ++estimated;
         const ChildLimits lim(axis, child);
@@ -111,7 +111,7 @@ void CStackLayoutUI::SetPos(RECT rect, bool invalidate) {
     const UINT centre = m_vertical ? 1 : 4;
     const UINT end = m_vertical ? 2 : 8;
     for (int i = 0; i < m_items.GetSize(); ++i) {
-        CControlUI* child = GetItemAt(i);
+        CControlUI* child = CContainerUI::GetItemAt(i);
         if (!child->IsVisible()) continue;
         if (child->IsFloat()) {
             PlaceFloatingChild(i);
