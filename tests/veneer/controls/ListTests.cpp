@@ -115,6 +115,8 @@ TEST_F(ListTest, SelectionTable) {
         {"remove the last, below", [&] { l->RemoveItemAt(l->GetItemCount() - 1); }, {}, 2, {2}},
         {"insert at 0", [&] { EXPECT_TRUE(l->InsertItemAt(Row(), 0)); }, {}, 3, {3}},
         {"move 3 to 0", [&] { EXPECT_TRUE(l->MoveItemTo(Item(3), 0)); }, {}, 0, {0}},
+        {"Return activates, selects nothing", [&] { Key(VK_RETURN); EXPECT_EQ(1, recorder.Count(L"itemactivate")); },
+         {}, 0, {0}},
         {"Ctrl click 4, move 4 to 1", [&] { ClickItem(4, true); l->MoveItemTo(Item(4), 1); }, {4}, 0, {0, 1}},
         {"remove all", [&] { l->RemoveAllItems(); }, {}, -1, {}},
     };
@@ -165,6 +167,26 @@ TEST_F(ListTest, ReturnActivatesAndHiddenItemsLeaveTheSelection) {
     EXPECT_FALSE(list->SelectIndex(0));
     EXPECT_FALSE(list->SetItemExpanded(2, true));
     EXPECT_EQ(-1, list->GetExpandedIndex());
+}
+
+TEST_F(ListTest, SelectAllAddsEverySelectableItemOnce) {
+    MakeList(5, 200, 100);
+    list->EnableMultiSelect(true);
+    list->SelectIndex(1);
+    Item(3)->SetEnabled(false);
+    recorder.Clear();
+    list->SelectAllIndices();
+    EXPECT_EQ((std::vector<WPARAM>{0, 2, 4}), recorder.WParams(L"itemselect"));
+    EXPECT_EQ((std::vector<int>{1, 0, 2, 4}), Selection());
+    EXPECT_EQ(0, list->GetMinSelectedIndex());
+    EXPECT_EQ(4, list->GetMaxSelectedIndex());
+    // Switching multiple selection off clears it silently.
+    recorder.Clear();
+    list->EnableMultiSelect(false);
+    EXPECT_EQ(0, list->GetSelectionCount());
+    EXPECT_EQ(-1, list->GetSelectedIndex());
+    EXPECT_FALSE(AsItem(2)->IsItemSelected());
+    EXPECT_EQ(Seen{}, recorder.Seen());
 }
 
 TEST_F(ListTest, SelectionScrollsTheItemIntoTheBand) {
@@ -383,6 +405,12 @@ TEST_F(ItemLayoutTest, RealClicksReachEachClass) {
     EXPECT_TRUE(DesktopClick(Centre(Named<CControlUI>(L"second")->GetPos()), L"headerclick"));
     EXPECT_TRUE(DesktopClick(Centre(Named<CControlUI>(L"cell1")->GetPos()), L"itemclick"));
     EXPECT_EQ(2, list->GetSelectedIndex());
+    list->SetAttribute(L"itemshowhtml", L"true");
+    CListTextElementUI* texts = Named<CListTextElementUI>(L"texts");
+    texts->SetColumnText(1, L"{a go}linked{/a}");
+    Paint("real-clicks");
+    ASSERT_EQ(1, texts->GetLinkCount());
+    EXPECT_TRUE(DesktopClick(Centre(texts->GetLinkRect(0)), L"link"));
 }
 
 // ------------------------------------------------------------------ items in code
