@@ -316,6 +316,33 @@ TEST_F(HeaderTest, SeparatorDragStopsAtTheMinimumAndKeepsPixels) {
     EXPECT_EQ(LoadCursorW(nullptr, IDC_SIZEWE), GetCursor());
 }
 
+TEST_F(HeaderTest, HorizontalScrollMovesTheColumnsAndTheListsStepGovernsTheBody) {
+    list = new CListUI;
+    list->SetAttribute(L"hscrollbar", L"true");
+    list->SetAttribute(L"vscrollbar", L"true");
+    list->SetAttribute(L"scrollstepsize", L"7");
+    CListHeaderItemUI* a = Column(L"width=\"300\" height=\"20\"");
+    Column(L"width=\"300\" height=\"20\"");
+    for (int i = 0; i < 20; ++i) list->AddItem(Row());
+    Start(200, 150);
+    CScrollBarUI* bar = list->GetHorizontalScrollBar();
+    ASSERT_TRUE(bar->IsVisible());
+    const int content = list->GetListBody()->GetWidth() - list->GetVerticalScrollBar()->GetFixedWidth();
+    EXPECT_EQ(S(600) - content, bar->GetScrollRange());
+    const RECT before = a->GetPos();
+    list->SetScrollPos(SIZE{50, 0});
+    EXPECT_EQ(50, list->GetScrollPos().cx);
+    EXPECT_EQ(before.left - 50, a->GetPos().left);
+    EXPECT_TRUE(EqualRect(&list->GetItemStyle()->columnRects[0], &a->GetPos()));
+    // Items are as wide as the header's columns together.
+    EXPECT_EQ(S(600), list->GetItemAt(0)->GetWidth());
+    // A line is the list's step size.
+    list->ScrollLineDown();
+    EXPECT_EQ(S(7), list->GetScrollPos().cy);
+    // Scrolling a list body sends no "scroll".
+    EXPECT_EQ(0, recorder.Count(L"scroll"));
+}
+
 // ------------------------------------------------------------------ items from the layout
 
 class ItemLayoutTest : public ::testing::Test, public ctltest::ControlsFixture {
