@@ -206,6 +206,33 @@ TEST_F(ButtonTest, SelectedOptionWithoutSelectedColourPaintsNoBackground) {
     EXPECT_EQ(0x00FF00u, Paint("option-selected-colour").At(centre.x, centre.y));
 }
 
+TEST_F(ButtonTest, StateColoursAndSelectedFrames) {
+    CButtonUI* plain = Named<CButtonUI>(L"plain");
+    const POINT corner = {plain->GetPos().left + 2, plain->GetPos().top + 2};
+    EXPECT_EQ(0xFFFFFFu, Paint("plain-normal").At(corner.x, corner.y));
+    Message(WM_MOUSEMOVE, corner);
+    EXPECT_EQ(0x00FFFFu, Paint("plain-hot").At(corner.x, corner.y));
+    Message(WM_LBUTTONDOWN, corner, MK_LBUTTON);
+    EXPECT_EQ(0x808080u, Paint("plain-pushed").At(corner.x, corner.y));
+    Message(WM_LBUTTONUP, corner);
+    MoveAway();
+
+    // A selected option shows the frames of its selected strip: selected,
+    // hot, pushed; once unselected it paints as a button without pictures.
+    COptionUI* option = Named<COptionUI>(L"stripped");
+    const POINT centre = Centre(option->GetPos());
+    EXPECT_EQ(0xC81E1Eu, Paint("selected-normal").At(centre.x, centre.y));
+    EXPECT_NE(-1, option->GetSelectedImage().Find(L"source='0,0,50,40'"));
+    Message(WM_MOUSEMOVE, centre);
+    EXPECT_EQ(0x1EA01Eu, Paint("selected-hot").At(centre.x, centre.y));
+    Message(WM_LBUTTONDOWN, centre, MK_LBUTTON);
+    EXPECT_EQ(0x1E1EC8u, Paint("selected-pushed").At(centre.x, centre.y));
+    Message(WM_LBUTTONUP, centre);
+    EXPECT_FALSE(option->IsSelected());
+    MoveAway();
+    EXPECT_EQ(0xFFFFFFu, Paint("unselected").At(centre.x, centre.y));
+}
+
 TEST_F(ButtonTest, TextLinksAreHitWhereTheyAreDrawn) {
     CTextUI* text = Named<CTextUI>(L"links");
     Paint("text-links");
