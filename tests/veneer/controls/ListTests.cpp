@@ -552,6 +552,19 @@ TEST_F(ItemTest, DefaultColoursAlternateRowsAndDisabledText) {
     }
     EXPECT_GT(grey, 10);
     EXPECT_EQ(0, black);
+    // The same pixels as GDI draws the text in the same face.
+    uitest::Surface reference(r.right - r.left, r.bottom - r.top, kWhite);
+    HGDIOBJ old = SelectObject(reference.DC(), Manager().GetFontHandle(-1));
+    SetTextColor(reference.DC(), RGB(0xCC, 0xCC, 0xCC));
+    SetBkMode(reference.DC(), TRANSPARENT);
+    RECT box = {0, 0, r.right - r.left, r.bottom - r.top};
+    DrawTextW(reference.DC(), L"WWWW", -1, &box, DT_VCENTER | DT_SINGLELINE);
+    SelectObject(reference.DC(), old);
+    int differing = 0;
+    for (int y = r.top; y < r.bottom; ++y) {
+        for (int x = r.left; x < r.right; ++x) differing += capture.At(x, y) != reference.At(x - r.left, y - r.top);
+    }
+    EXPECT_EQ(0, differing);
     // Leaving clears the hot look.
     Raise(Item(3), EventMouseLeave, POINT{});
     EXPECT_FALSE(static_cast<CListLabelElementUI*>(Item(3))->IsHot());
