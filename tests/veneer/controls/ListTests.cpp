@@ -362,6 +362,10 @@ TEST_F(ItemLayoutTest, LayoutBuildsEveryClassInItsPlace) {
     ASSERT_NE(nullptr, header);
     EXPECT_EQ(header, Named<CControlUI>(L"header"));
     EXPECT_EQ(2, header->GetItemCount());
+    // Columns without "height" are the default font's height + 14 tall, and so is the header.
+    const int font = ctltest::TextHeight(Manager().GetFontHandle(-1));
+    EXPECT_EQ(font + 14, Named<CControlUI>(L"first")->GetHeight());
+    EXPECT_EQ(font + 14, header->GetHeight());
     EXPECT_EQ(4, list->GetItemCount());
     EXPECT_STREQ(L"ListLabelElement", list->GetItemAt(0)->GetClassTag());
     EXPECT_STREQ(L"ListTextElement", list->GetItemAt(1)->GetClassTag());
