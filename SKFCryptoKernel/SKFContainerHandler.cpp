@@ -42,8 +42,9 @@ const char kSMSignatureOIDPrefix[] = "1.2.156.10197";
 
 HRESULT Fold(ULONG rc) { return HResultFromError(LONG(rc)); }
 
-// The key algorithm identifiers and the key each names (TRUE: signature key).
-bool SignFlagOf(DWORD dwAlgID, BOOL* pbSignFlag) {
+}  // namespace
+
+bool SKFSignFlagOfAlgorithm(DWORD dwAlgID, BOOL* pbSignFlag) {
     switch (dwAlgID) {
         case SKF_ALG_AT_KEYEXCHANGE:
         case SKF_ALG_CALG_RSA_KEYX:
@@ -59,6 +60,8 @@ bool SignFlagOf(DWORD dwAlgID, BOOL* pbSignFlag) {
             return false;
     }
 }
+
+namespace {
 
 bool IsRSABitLength(ULONG bits) { return bits == 1024 || bits == 2048; }
 
@@ -443,7 +446,7 @@ HRESULT CSKFContainerHandler::ExportPublicKey(DWORD dwAlgID, BYTE** ppbyPublicKe
     CHECK_GOTO(m_pSKFModuleCaller == NULL, L"Check Parameter", E_INVALIDARG);
     CHECK_GOTO(m_hContainer == NULL, L"Check Parameter", E_INVALIDARG);
     CHECK_GOTO(ppbyPublicKey == NULL || pdwPublicKeySize == NULL, L"Check Parameter", E_INVALIDARG);
-    if (!SignFlagOf(dwAlgID, &bSignFlag)) FAIL_GOTO(L"ALG ID Not Support!", L"dwAlgID is unknown", kBadAlgorithm);
+    if (!SKFSignFlagOfAlgorithm(dwAlgID, &bSignFlag)) FAIL_GOTO(L"ALG ID Not Support!", L"dwAlgID is unknown", kBadAlgorithm);
 
     hr = SizeThenData(
         [&](BYTE* p, ULONG* n) { return m_pSKFModuleCaller->SKF_ExportPublicKey(m_hContainer, bSignFlag, p, n); },

@@ -29,6 +29,10 @@ constexpr DWORD SKF_CSP_SM2_PUBLIC_KEY_SIZE = 140;
 // structure with a 16-byte cipher (the SM4 key).
 constexpr DWORD SKF_ENVELOPED_KEY_BLOB_SIZE = 388;
 
+// The key a certificate or public-key identifier names: TRUE the signature
+// key, FALSE the encryption key; false for an identifier not known.
+bool SKFSignFlagOfAlgorithm(DWORD dwAlgID, BOOL* pbSignFlag);
+
 // Frees the key pair's buffers (the private key wiped first), zeroes the
 // record's fields and frees the record. NULL is ignored.
 void FreeSM2KeyHandle(SM2KeyHandle* pKeyHandle);
