@@ -489,7 +489,7 @@ HRESULT CSKFDeviceHandler::WriteDeviceSealData(const SealData& stSealData) {
     ULONG rc = 0;
     std::vector<std::string> names;
     std::vector<SealFile> oldFiles;  // read before anything is deleted
-    size_t deleted = 0;
+    bool attempted = false;  // a command that changes the key was sent
     bool created = false;
     char szRenewFileName[33] = {};
 
@@ -512,24 +512,33 @@ HRESULT CSKFDeviceHandler::WriteDeviceSealData(const SealData& stSealData) {
     if (strlen(szRenewFileName) == 0) FAIL_GOTO(L"Have no write file name!", L"strlen(szRenewFileName) == 0", kInvalidData);
 
     for (SealFile& file : oldFiles) {
+        attempted = true;
         rc = m_pSKFModuleCaller->SKF_DeleteFile(m_hApplication, &file.name[0]);
         if (rc != SAR_OK) FAIL_GOTO(L"SKF_DeleteFile", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
-        ++deleted;
     }
+    // Every old file is gone now: whatever a failed creation left under the
+    // new name is the new file's.
+    created = true;
     rc = m_pSKFModuleCaller->SKF_CreateFile(m_hApplication, szRenewFileName, stSealData.dwSealDataSize);
     if (rc != SAR_OK) FAIL_GOTO(L"SKF_CreateFile", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
-    created = true;
     rc = m_pSKFModuleCaller->SKF_WriteFile(m_hApplication, szRenewFileName, stSealData.pbySealData,
                                            stSealData.dwSealDataSize);
     if (rc != SAR_OK) FAIL_GOTO(L"SKF_WriteFile", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
 
 exit:
-    if (hr != S_OK && deleted > 0) {
-        // Put the old seal back: the new file goes, each deleted file is
-        // written again. The first failure stays the result.
+    if (hr != S_OK && attempted) {
+        // Put the old seal back: the new file goes, and each old file the
+        // application no longer lists is written again. A failed delete may
+        // have changed the key half way, so the listing decides, not the
+        // steps that reported success. The first failure stays the result.
         if (created) m_pSKFModuleCaller->SKF_DeleteFile(m_hApplication, szRenewFileName);
-        for (size_t i = 0; i < deleted; ++i) {
-            const SealFile& file = oldFiles[i];
+        std::vector<std::string> present;
+        const HRESULT hrList = EnumerateFileNames(present);
+        TraceValue(L"Restore: list files", DWORD(hrList));
+        for (const SealFile& file : oldFiles) {
+            bool listed = false;
+            for (const std::string& name : present) listed = listed || name == file.name;
+            if (hrList == S_OK && listed) continue;
             HRESULT hrRestore = CreateAndWrite(m_pSKFModuleCaller, m_hApplication, file.name, file.content.data(),
                                                DWORD(file.content.size()));
             TraceValue(L"Restore seal file", DWORD(hrRestore));

@@ -438,15 +438,18 @@ TEST_F(SealAndContainers, AWriteFailingAtAnyCommandLosesNoSeal) {
     const std::vector<std::string> oldSeal = ReadSeal();
     ASSERT_EQ(2u, oldSeal.size());
     bool written = false;
-    for (uint32_t k = 1; k < 60 && !written; ++k) {
+    for (uint32_t k = 1; k < 300 && !written; ++k) {
         std::unique_ptr<HandlerView> h = OpenVerified();
         ASSERT_EQ(0u, control.FailCommandAt(keyId, k, 0x6581));
         const HRESULT hr = Write(*h, "the new seal");
         ASSERT_EQ(0u, control.FailCommandAt(keyId, 0, 0));
+        const std::vector<std::string> names = FileNames(*h);
         h.reset();
         if (hr == S_OK) {
-            // Past the write's commands (see the report on the command that
-            // Keylinq reports done although the key failed it).
+            // Past the write's last command: the new seal alone, under the
+            // first old name.
+            EXPECT_EQ(std::vector<std::string>({"sealA"}), names) << "k = " << k;
+            EXPECT_EQ(std::vector<std::string>({"the new seal"}), ReadSeal()) << "k = " << k;
             written = true;
         } else {
             EXPECT_EQ(oldSeal, ReadSeal()) << "k = " << k << ", hr " << std::hex << hr;
