@@ -36,6 +36,7 @@ constexpr DWORD kCoordinate = 32;
 constexpr DWORD kCSPBlobX = 12;   // X field of the CSP SM2 blob
 constexpr DWORD kCSPBlobY = 76;   // Y field
 constexpr DWORD kSM4KeySize = 16;
+constexpr BYTE kPublicKeyBlobType = 6;  // PUBLICKEYBLOB
 constexpr DWORD kKeyPairPlainSize = 96;  // X || Y || D
 constexpr DWORD kSM2CipherOfKeySize = 112;  // x1 || y1 || C3 || C2 of a 16-byte key
 const char kSMSignatureOIDPrefix[] = "1.2.156.10197";
@@ -246,7 +247,7 @@ HRESULT CSKFContainerHandler::CheckSM2CertPublicKeyMatched(const BYTE* pbyCertPu
     HRESULT hr = S_OK;
 
     CHECK_GOTO(pbyCertPubKey == NULL || pbyExportPubKey == NULL, L"Check Parameter", E_INVALIDARG);
-    if (dwExportPubKeySize != SKF_CSP_SM2_PUBLIC_KEY_SIZE)
+    if (dwExportPubKeySize != SKF_CSP_SM2_PUBLIC_KEY_SIZE || pbyExportPubKey[0] != kPublicKeyBlobType)
         FAIL_GOTO(L"Check Parameter", L"dwExportPubKeySize != sizeof(BLOBHEADER) + sizeof(ECCPUBLICKEYBLOB)",
                   E_INVALIDARG);
     // 04 || X || Y.
@@ -286,8 +287,10 @@ HRESULT CSKFContainerHandler::ImportCertificate(BOOL bSignFlag, const BYTE* pbyC
         hr = CheckSM2CertPublicKeyMatched(certKey->pbData, certKey->cbData, pbyPubKeyData, dwPubKeySize);
         if (hr != S_OK) FAIL_GOTO(L"SM2 Public Key Data Not Matched!", L"hResult != S_OK", kBadKey);
     } else {
-        // The whole key must be the container's: same length, same bytes.
-        CHECK_GOTO(certKey->cbData != dwPubKeySize || memcmp(certKey->pbData, pbyPubKeyData, dwPubKeySize) != 0,
+        // The whole key must be the container's RSA key: same length, same
+        // bytes (an SM2 container's key is a CSP blob, never a match).
+        CHECK_GOTO(pbyPubKeyData[0] == kPublicKeyBlobType || certKey->cbData != dwPubKeySize ||
+                       memcmp(certKey->pbData, pbyPubKeyData, dwPubKeySize) != 0,
                    L"RSA Public Key Data Not Matched!", kBadKey);
     }
 
@@ -364,7 +367,7 @@ HRESULT CSKFContainerHandler::ConstructCSPSM2PublicKey(ECCPUBLICKEYBLOB stECCPub
     CHECK_GOTO(stECCPublicKeyBlob.BitLen != 256, L"Invalid ECC Bit Length", kBadKey);
     pbyKey = new (std::nothrow) BYTE[SKF_CSP_SM2_PUBLIC_KEY_SIZE]();
     CHECK_GOTO(!pbyKey, L"New buffer", E_OUTOFMEMORY);
-    pbyKey[0] = 6;  // PUBLICKEYBLOB
+    pbyKey[0] = kPublicKeyBlobType;
     pbyKey[1] = 2;
     memcpy(pbyKey + 4, &dwAlgID, 4);
     memcpy(pbyKey + 8, &stECCPublicKeyBlob.BitLen, 4);
@@ -610,8 +613,10 @@ HRESULT CSKFContainerHandler::ImportECCKeyPair(const BYTE* pbyEncPrivateKey, DWO
     // The signature key opens the envelope on the key: it must be SM2.
     hr = ExportPublicKey(SKF_ALG_AT_SIGNATURE, &pbyPubKeyData, &dwPubKeySize);
     if (hr != S_OK) FAIL_GOTO(L"ExportPublicKey", L"hResult != S_OK", hr);
-    if (dwPubKeySize != SKF_CSP_SM2_PUBLIC_KEY_SIZE)
-        FAIL_GOTO(L"Not SM2 Signature Key!", L"dwPubKeySize != sizeof(BLOBHEADER) + sizeof(ECCPUBLICKEYBLOB)", kBadKey);
+    // The CSP blob starts with its PUBLICKEYBLOB type byte; an RSA key comes
+    // as a DER SEQUENCE (140 bytes long, too, for 1024 bits).
+    if (dwPubKeySize != SKF_CSP_SM2_PUBLIC_KEY_SIZE || pbyPubKeyData[0] != kPublicKeyBlobType)
+        FAIL_GOTO(L"Not SM2 Signature Key!", L"pbyPubKeyData is not an SM2 public key blob", kBadKey);
     // Back to the library's big-endian, right-aligned coordinates.
     std::reverse(pbyPubKeyData + kCSPBlobX, pbyPubKeyData + kCSPBlobX + kCoordinateField);
     std::reverse(pbyPubKeyData + kCSPBlobY, pbyPubKeyData + kCSPBlobY + kCoordinateField);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "FreeWatch.h"
 #include "HostPaths.h"
 #include "KeylinqLibrary.h"
 #include "SKFDeviceHandler.h"
@@ -541,10 +542,14 @@ TEST(UIDelegator, UnregisteringDeletesTheObject) {
 
 }  // namespace
 
+bool (*g_freedBlockCheck)(const void* p, size_t n) = nullptr;
+int g_freedSecretBlocks = 0;
+
 // The program's array and scalar deletes look into each block they free
 // while a test watches.
 void operator delete(void* p) noexcept {
     if (p && g_watchFrees && HoldsPin(p, _msize(p))) ++g_pinFound;
+    if (p && g_freedBlockCheck && g_freedBlockCheck(p, _msize(p))) ++g_freedSecretBlocks;
     free(p);
 }
 void operator delete[](void* p) noexcept { operator delete(p); }
