@@ -828,11 +828,12 @@ int FixedBytes(unsigned char* buf, int num) {
 int FixedStatus() { return 1; }
 const RAND_METHOD kFixedRandom = {nullptr, FixedBytes, nullptr, nullptr, FixedBytes, FixedStatus};
 
-Bytes g_secret;
+std::vector<Bytes> g_secrets;
 bool HoldsSecret(const void* p, size_t n) {
     const BYTE* b = static_cast<const BYTE*>(p);
-    for (size_t i = 0; i + g_secret.size() <= n; ++i)
-        if (memcmp(b + i, g_secret.data(), g_secret.size()) == 0) return true;
+    for (const Bytes& secret : g_secrets)
+        for (size_t i = 0; i + secret.size() <= n; ++i)
+            if (memcmp(b + i, secret.data(), secret.size()) == 0) return true;
     return false;
 }
 
@@ -858,7 +859,9 @@ TEST_F(Envelope, ServersKeyPairImportsInBothOrdersAndItsCertificateFollows) {
         // K and the SM2 encryption's k fixed: the envelope is checked
         // against one built here with OpenSSL's SM4.
         g_envelope.clear();
-        g_secret = d;
+        Bytes k(16);
+        FixedBytes(k.data(), 16);
+        g_secrets = {d, k};
         g_freedSecretBlocks = 0;
         const RAND_METHOD* before = RAND_get_rand_method();
         RAND_set_rand_method(&kFixedRandom);
@@ -867,7 +870,7 @@ TEST_F(Envelope, ServersKeyPairImportsInBothOrdersAndItsCertificateFollows) {
         g_freedBlockCheck = nullptr;
         RAND_set_rand_method(before);
         ASSERT_EQ(S_OK, hr) << c3First;
-        EXPECT_EQ(0, g_freedSecretBlocks) << "a freed block held D";
+        EXPECT_EQ(0, g_freedSecretBlocks) << "a freed block held D or K";
 
         ASSERT_EQ(388u, g_envelope.size());
         const BYTE* e = g_envelope.data();
@@ -881,8 +884,6 @@ TEST_F(Envelope, ServersKeyPairImportsInBothOrdersAndItsCertificateFollows) {
         EXPECT_EQ(ToHex(Bytes(xy.begin() + 32, xy.end())), ToHex(Bytes(e + 176, e + 208)));
         EXPECT_EQ(Bytes(32, 0), Bytes(e + 80, e + 112));
         EXPECT_EQ(0, memcmp(e + 12, e + 28, 16));  // two zero blocks under one key
-        Bytes k(16);
-        FixedBytes(k.data(), 16);
         Bytes block(32, 0);
         block.insert(block.end(), d.begin(), d.end());
         Bytes expected(64);
@@ -951,7 +952,7 @@ TEST_F(Envelope, AnswersTheHandlerCannotOpenImportNothing) {
 TEST(ContainerHandlerLife, FreeingTheTemporaryKeyWipesIt) {
     SM2KeyHandle* h = nullptr;
     ASSERT_EQ(S_OK, SKFExtCipher::CreateKeyHandle(&h));
-    g_secret.assign(h->pbPrivateKey, h->pbPrivateKey + h->dwPrivateKeySize);
+    g_secrets = {Bytes(h->pbPrivateKey, h->pbPrivateKey + h->dwPrivateKeySize)};
     g_freedSecretBlocks = 0;
     g_freedBlockCheck = HoldsSecret;
     FreeSM2KeyHandle(h);
