@@ -224,6 +224,15 @@ TEST_F(DeviceHandler, AFailedOpenGivesNoHandlerAndLeavesNoConnection) {
     ASSERT_NE(nullptr, h);
     EXPECT_EQ(S_OK, h->CloseDeviceHandle());
     delete h;
+
+    // The key itself fails the application's opening (its container list):
+    // no handler, and the process holds no handle more than before.
+    DWORD before = 0, after = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+    ASSERT_EQ(0u, control.ForceReply(keyId, 0x46, 0x6581));
+    EXPECT_EQ(nullptr, CSKFDeviceHandler::FromDeviceName(wideName.c_str(), &caller));
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+    EXPECT_EQ(before, after);
 }
 
 TEST_F(DeviceHandler, WithoutADelegatorVerificationFails) {
