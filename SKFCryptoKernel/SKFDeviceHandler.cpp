@@ -8,6 +8,7 @@
 #include <new>
 
 #include "Encoding.h"
+#include "SKFContainerHandler.h"
 #include "TraceHelper.h"
 
 #define TRACE_MODULE L"SKFCryptoKernel\\SKFDeviceHandler"
@@ -57,6 +58,8 @@ CSKFDeviceHandler::CSKFDeviceHandler(ISKFModuleCaller* pSKFModuleCaller)
 
 CSKFDeviceHandler::~CSKFDeviceHandler() {
     ClearCachedPIN();
+    // The containers close before the application and the connection.
+    ClearContainerHandlers();
     CloseDeviceHandle();
     m_pSKFModuleCaller = nullptr;
 }
@@ -486,7 +489,7 @@ HRESULT CSKFDeviceHandler::WriteDeviceSealData(const SealData& stSealData) {
     ULONG rc = 0;
     std::vector<std::string> names;
     std::vector<SealFile> oldFiles;  // read before anything is deleted
-    size_t deleted = 0;
+    bool attempted = false;  // a command that changes the key was sent
     bool created = false;
     char szRenewFileName[33] = {};
 
@@ -509,24 +512,33 @@ HRESULT CSKFDeviceHandler::WriteDeviceSealData(const SealData& stSealData) {
     if (strlen(szRenewFileName) == 0) FAIL_GOTO(L"Have no write file name!", L"strlen(szRenewFileName) == 0", kInvalidData);
 
     for (SealFile& file : oldFiles) {
+        attempted = true;
         rc = m_pSKFModuleCaller->SKF_DeleteFile(m_hApplication, &file.name[0]);
         if (rc != SAR_OK) FAIL_GOTO(L"SKF_DeleteFile", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
-        ++deleted;
     }
+    // Every old file is gone now: whatever a failed creation left under the
+    // new name is the new file's.
+    created = true;
     rc = m_pSKFModuleCaller->SKF_CreateFile(m_hApplication, szRenewFileName, stSealData.dwSealDataSize);
     if (rc != SAR_OK) FAIL_GOTO(L"SKF_CreateFile", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
-    created = true;
     rc = m_pSKFModuleCaller->SKF_WriteFile(m_hApplication, szRenewFileName, stSealData.pbySealData,
                                            stSealData.dwSealDataSize);
     if (rc != SAR_OK) FAIL_GOTO(L"SKF_WriteFile", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
 
 exit:
-    if (hr != S_OK && deleted > 0) {
-        // Put the old seal back: the new file goes, each deleted file is
-        // written again. The first failure stays the result.
+    if (hr != S_OK && attempted) {
+        // Put the old seal back: the new file goes, and each old file the
+        // application no longer lists is written again. A failed delete may
+        // have changed the key half way, so the listing decides, not the
+        // steps that reported success. The first failure stays the result.
         if (created) m_pSKFModuleCaller->SKF_DeleteFile(m_hApplication, szRenewFileName);
-        for (size_t i = 0; i < deleted; ++i) {
-            const SealFile& file = oldFiles[i];
+        std::vector<std::string> present;
+        const HRESULT hrList = EnumerateFileNames(present);
+        TraceValue(L"Restore: list files", DWORD(hrList));
+        for (const SealFile& file : oldFiles) {
+            bool listed = false;
+            for (const std::string& name : present) listed = listed || name == file.name;
+            if (hrList == S_OK && listed) continue;
             HRESULT hrRestore = CreateAndWrite(m_pSKFModuleCaller, m_hApplication, file.name, file.content.data(),
                                                DWORD(file.content.size()));
             TraceValue(L"Restore seal file", DWORD(hrRestore));
@@ -559,5 +571,336 @@ HRESULT CSKFDeviceHandler::EnumerateAllContainers(std::vector<std::wstring>& vec
     }
 exit:
     delete[] pszContainerNameList;
+    return hr;
+}
+
+// ---- containers
+
+namespace {
+
+constexpr HRESULT kNoContainer = static_cast<HRESULT>(0x8007006E);
+constexpr HRESULT kBadAlgorithm = static_cast<HRESULT>(0x80090008);
+// The key library's hash algorithm identifiers.
+constexpr ULONG SGD_SM3 = 0x00000001;
+constexpr ULONG SGD_SHA1 = 0x00000002;
+constexpr ULONG SGD_SHA256 = 0x00000004;
+
+// The key library's code for a certificate the key reports absent: no
+// certificate, or no key pair for it at all.
+bool IsCertificateAbsent(HRESULT hr) {
+    return hr == HResultFromError(LONG(SAR_CERTNOTFOUNTERR)) || hr == HResultFromError(LONG(SAR_KEYNOTFOUNTERR));
+}
+
+}  // namespace
+
+CSKFContainerHandler* CSKFDeviceHandler::GetContainerHandler(std::wstring wstrContainerName) {
+    TRACE_SCOPE(L"CSKFDeviceHandler::GetContainerHandler");
+    HRESULT hr = S_OK;
+    CSKFContainerHandler* pContainerHandler = nullptr;
+    std::map<std::wstring, CSKFContainerHandler*>::iterator it;
+
+    CHECK_GOTO(wstrContainerName.length() == 0, L"Check Parameter", E_INVALIDARG);
+    it = m_mapContainerHandlers.find(wstrContainerName);
+    if (it != m_mapContainerHandlers.end()) {
+        pContainerHandler = it->second;
+        goto exit;
+    }
+    pContainerHandler =
+        CSKFContainerHandler::FromContainerName(wstrContainerName.c_str(), m_hApplication, m_pSKFModuleCaller);
+    CHECK_GOTO(pContainerHandler == NULL, L"CSKFContainerHandler::FromContainerName", kNoContainer);
+    AddContainerHandler(wstrContainerName, pContainerHandler);
+exit:
+    return pContainerHandler;
+}
+
+void CSKFDeviceHandler::AddContainerHandler(std::wstring wstrContainerName, CSKFContainerHandler* pContainerHandler) {
+    m_mapContainerHandlers.insert(std::make_pair(wstrContainerName, pContainerHandler));
+}
+
+void CSKFDeviceHandler::RemoveContainerHandler(std::wstring wstrContainerName) {
+    std::map<std::wstring, CSKFContainerHandler*>::iterator it = m_mapContainerHandlers.find(wstrContainerName);
+    if (it == m_mapContainerHandlers.end()) return;
+    delete it->second;
+    m_mapContainerHandlers.erase(it);
+}
+
+void CSKFDeviceHandler::ClearContainerHandlers() {
+    for (auto& entry : m_mapContainerHandlers) delete entry.second;
+    m_mapContainerHandlers.clear();
+}
+
+HRESULT CSKFDeviceHandler::GetContainerObjInfo(std::wstring wstrContainerName, ContainerObjInfo& stContainerObjInfo) {
+    TRACE_SCOPE(L"CSKFDeviceHandler::GetContainerObjInfo");
+    HRESULT hr = S_OK;
+    CSKFContainerHandler* pContainerHandler = nullptr;
+
+    CHECK_GOTO(wstrContainerName.length() == 0, L"Check Parameter", E_INVALIDARG);
+    pContainerHandler = GetContainerHandler(wstrContainerName);
+    CHECK_GOTO(pContainerHandler == NULL, L"GetContainerHandler", kNoContainer);
+    stContainerObjInfo.wstrContainerName = pContainerHandler->GetContainerName();
+    hr = pContainerHandler->GetContainerType(&stContainerObjInfo.dwContainerType);
+    if (hr != S_OK) FAIL_GOTO(L"GetContainerType", L"hResult != S_OK", hr);
+    // A missing certificate leaves its text empty.
+    TraceValue(L"ExportCertificate(Enc)",
+               DWORD(pContainerHandler->ExportCertificate(FALSE, stContainerObjInfo.strEncCert)));
+    TraceValue(L"ExportCertificate(Sign)",
+               DWORD(pContainerHandler->ExportCertificate(TRUE, stContainerObjInfo.strSignCert)));
+exit:
+    return hr;
+}
+
+HRESULT CSKFDeviceHandler::CreateContainer(std::wstring wstrContainerName) {
+    TRACE_SCOPE(L"CSKFDeviceHandler::CreateContainer");
+    HRESULT hr = S_OK;
+    ULONG rc = 0;
+    char* pszName = nullptr;
+    HCONTAINER hContainer = nullptr;
+
+    CHECK_GOTO(wstrContainerName.length() == 0, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(m_pSKFModuleCaller == NULL, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(m_hApplication == NULL, L"Check Parameter", E_INVALIDARG);
+    hr = UTF16ToUTF8(wstrContainerName.c_str(), &pszName, nullptr);
+    if (hr != S_OK) FAIL_GOTO(L"UTF16ToUTF8", L"hResult != S_OK", hr);
+    hr = VerifyDeviceIdentity();
+    if (hr != S_OK) FAIL_GOTO(L"VerifyDeviceIdentity", L"hResult != S_OK", hr);
+    rc = m_pSKFModuleCaller->SKF_CreateContainer(m_hApplication, pszName, &hContainer);
+    if (rc != SAR_OK) FAIL_GOTO(L"SKF_CreateContainer", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
+exit:
+    if (hContainer) m_pSKFModuleCaller->SKF_CloseContainer(hContainer);
+    delete[] pszName;
+    return hr;
+}
+
+HRESULT CSKFDeviceHandler::DeleteContainer(std::wstring wstrContainerName) {
+    TRACE_SCOPE(L"CSKFDeviceHandler::DeleteContainer");
+    HRESULT hr = S_OK;
+    ULONG rc = 0;
+    char* pszName = nullptr;
+
+    CHECK_GOTO(wstrContainerName.length() == 0, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(m_pSKFModuleCaller == NULL, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(m_hApplication == NULL, L"Check Parameter", E_INVALIDARG);
+    RemoveContainerHandler(wstrContainerName);
+    hr = UTF16ToUTF8(wstrContainerName.c_str(), &pszName, nullptr);
+    if (hr != S_OK) FAIL_GOTO(L"UTF16ToUTF8", L"hResult != S_OK", hr);
+    rc = m_pSKFModuleCaller->SKF_DeleteContainer(m_hApplication, pszName);
+    if (rc != SAR_OK) FAIL_GOTO(L"SKF_DeleteContainer", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
+exit:
+    delete[] pszName;
+    return hr;
+}
+
+HRESULT CSKFDeviceHandler::CleanEmptyContainers() {
+    TRACE_SCOPE(L"CSKFDeviceHandler::CleanEmptyContainers");
+    HRESULT hr = S_OK;
+    std::vector<std::wstring> names;
+
+    hr = EnumerateAllContainers(names);
+    if (hr != S_OK) FAIL_GOTO(L"EnumerateAllContainers", L"hResult != S_OK", hr);
+    for (const std::wstring& name : names) {
+        ContainerObjInfo info;
+        if (GetContainerObjInfo(name, info) != S_OK) continue;  // cannot be read: left alone
+        if (!info.strSignCert.empty() || !info.strEncCert.empty()) continue;
+        // Empty texts also come from a read that failed: only a key that
+        // says both certificates are absent loses the container.
+        CSKFContainerHandler* pContainerHandler = GetContainerHandler(name);
+        if (pContainerHandler == NULL) continue;
+        bool absent = true;
+        for (BOOL bSignFlag : {FALSE, TRUE}) {
+            BYTE* pbyCertData = nullptr;
+            DWORD dwCertDataSize = 0;
+            const HRESULT hrExport = pContainerHandler->ExportCertificate(bSignFlag, &pbyCertData, &dwCertDataSize);
+            delete[] pbyCertData;
+            if (!IsCertificateAbsent(hrExport)) absent = false;
+        }
+        if (!absent) {
+            TRACE_STEP(L"Container kept: its certificates could not be read");
+            continue;
+        }
+        hr = DeleteContainer(name);
+        if (hr != S_OK) FAIL_GOTO(L"DeleteContainer", L"hResult != S_OK", hr);
+    }
+exit:
+    return hr;
+}
+
+HRESULT CSKFDeviceHandler::GenerateKeyPair(std::wstring wstrContainerName, DWORD dwAlgID, DWORD dwKeyLength,
+                                           BYTE** ppbyPublicKey, DWORD* pdwPublicKeySize) {
+    TRACE_SCOPE(L"CSKFDeviceHandler::GenerateKeyPair");
+    HRESULT hr = S_OK;
+    CSKFContainerHandler* pContainerHandler = nullptr;
+
+    CHECK_GOTO(wstrContainerName.length() == 0, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(ppbyPublicKey == NULL || pdwPublicKeySize == NULL, L"Check Parameter", E_INVALIDARG);
+    pContainerHandler = GetContainerHandler(wstrContainerName);
+    CHECK_GOTO(pContainerHandler == NULL, L"GetContainerHandler", kNoContainer);
+    hr = VerifyDeviceIdentity();
+    if (hr != S_OK) FAIL_GOTO(L"VerifyDeviceIdentity", L"hResult != S_OK", hr);
+    hr = pContainerHandler->GenerateKeyPair(dwAlgID, dwKeyLength, ppbyPublicKey, pdwPublicKeySize);
+    if (hr != S_OK) FAIL_GOTO(L"GenerateKeyPair", L"hResult != S_OK", hr);
+exit:
+    return hr;
+}
+
+HRESULT CSKFDeviceHandler::ImportKeyPair(std::wstring wstrContainerName, DWORD dwAlgID, const BYTE* pbyEncSessionKey,
+                                         DWORD dwEncSessionKeySize, const BYTE* pbyEncPrivateKey,
+                                         DWORD dwEncPrivateKeySize) {
+    TRACE_SCOPE(L"CSKFDeviceHandler::ImportKeyPair");
+    HRESULT hr = S_OK;
+    CSKFContainerHandler* pContainerHandler = nullptr;
+
+    CHECK_GOTO(wstrContainerName.length() == 0, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(pbyEncPrivateKey == NULL || dwEncPrivateKeySize == 0, L"Check Parameter", E_INVALIDARG);
+    pContainerHandler = GetContainerHandler(wstrContainerName);
+    CHECK_GOTO(pContainerHandler == NULL, L"GetContainerHandler", kNoContainer);
+    switch (dwAlgID) {
+        case SKF_ALG_AT_KEYEXCHANGE:
+        case SKF_ALG_CALG_RSA_KEYX:
+            CHECK_GOTO(pbyEncSessionKey == NULL || dwEncSessionKeySize == 0, L"Check Parameter", E_INVALIDARG);
+            hr = VerifyDeviceIdentity();
+            if (hr != S_OK) FAIL_GOTO(L"VerifyDeviceIdentity", L"hResult != S_OK", hr);
+            hr = pContainerHandler->ImportRSAKeyPair(pbyEncSessionKey, dwEncSessionKeySize, pbyEncPrivateKey,
+                                                     dwEncPrivateKeySize);
+            if (hr != S_OK) FAIL_GOTO(L"ImportRSAKeyPair", L"hResult != S_OK", hr);
+            break;
+        case SKF_ALG_CALG_SM2_KEYX:
+            hr = VerifyDeviceIdentity();
+            if (hr != S_OK) FAIL_GOTO(L"VerifyDeviceIdentity", L"hResult != S_OK", hr);
+            hr = pContainerHandler->ImportECCKeyPair(pbyEncPrivateKey, dwEncPrivateKeySize);
+            if (hr != S_OK) FAIL_GOTO(L"ImportECCKeyPair", L"hResult != S_OK", hr);
+            break;
+        default:
+            FAIL_GOTO(L"Key ALG ID Invalid.", L"dwAlgID is not an exchange key", kBadAlgorithm);
+    }
+exit:
+    return hr;
+}
+
+HRESULT CSKFDeviceHandler::ExportCertificate(std::wstring wstrContainerName, DWORD dwAlgID, BYTE** ppbyCertData,
+                                             DWORD* pdwCertDataSize) {
+    TRACE_SCOPE(L"CSKFDeviceHandler::ExportCertificate");
+    HRESULT hr = S_OK;
+    CSKFContainerHandler* pContainerHandler = nullptr;
+    BOOL bSignFlag = FALSE;
+
+    CHECK_GOTO(wstrContainerName.length() == 0, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(ppbyCertData == NULL || pdwCertDataSize == NULL, L"Check Parameter", E_INVALIDARG);
+    if (!SKFSignFlagOfAlgorithm(dwAlgID, &bSignFlag))
+        FAIL_GOTO(L"Key ALG ID Invalid.", L"dwAlgID is unknown", kBadAlgorithm);
+    pContainerHandler = GetContainerHandler(wstrContainerName);
+    CHECK_GOTO(pContainerHandler == NULL, L"GetContainerHandler", kNoContainer);
+    hr = pContainerHandler->ExportCertificate(bSignFlag, ppbyCertData, pdwCertDataSize);
+    if (hr != S_OK) FAIL_GOTO(L"ExportCertificate", L"hResult != S_OK", hr);
+exit:
+    return hr;
+}
+
+HRESULT CSKFDeviceHandler::ImportCertificate(std::wstring wstrContainerName, DWORD dwAlgID, const BYTE* pbyCertData,
+                                             DWORD dwCertDataSize) {
+    TRACE_SCOPE(L"CSKFDeviceHandler::ImportCertificate");
+    HRESULT hr = S_OK;
+    CSKFContainerHandler* pContainerHandler = nullptr;
+    BOOL bSignFlag = FALSE;
+
+    CHECK_GOTO(wstrContainerName.length() == 0, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(pbyCertData == NULL || dwCertDataSize == 0, L"Check Parameter", E_INVALIDARG);
+    if (!SKFSignFlagOfAlgorithm(dwAlgID, &bSignFlag))
+        FAIL_GOTO(L"Key ALG ID Invalid.", L"dwAlgID is unknown", kBadAlgorithm);
+    pContainerHandler = GetContainerHandler(wstrContainerName);
+    CHECK_GOTO(pContainerHandler == NULL, L"GetContainerHandler", kNoContainer);
+    hr = VerifyDeviceIdentity();
+    if (hr != S_OK) FAIL_GOTO(L"VerifyDeviceIdentity", L"hResult != S_OK", hr);
+    hr = pContainerHandler->ImportCertificate(bSignFlag, pbyCertData, dwCertDataSize);
+    if (hr != S_OK) FAIL_GOTO(L"ImportCertificate", L"hResult != S_OK", hr);
+exit:
+    return hr;
+}
+
+HRESULT CSKFDeviceHandler::SignHashData(std::wstring wstrContainerName, const BYTE* pbyHashData, DWORD dwHashDataSize,
+                                        BYTE** ppbySignedData, DWORD* pdwSignedDataSize) {
+    TRACE_SCOPE(L"CSKFDeviceHandler::SignHashData");
+    HRESULT hr = S_OK;
+    CSKFContainerHandler* pContainerHandler = nullptr;
+
+    CHECK_GOTO(wstrContainerName.length() == 0, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(pbyHashData == NULL || dwHashDataSize == 0, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(ppbySignedData == NULL || pdwSignedDataSize == NULL, L"Check Parameter", E_INVALIDARG);
+    pContainerHandler = GetContainerHandler(wstrContainerName);
+    CHECK_GOTO(pContainerHandler == NULL, L"GetContainerHandler", kNoContainer);
+    hr = VerifyDeviceIdentity();
+    if (hr != S_OK) FAIL_GOTO(L"VerifyDeviceIdentity", L"hResult != S_OK", hr);
+    hr = pContainerHandler->SignHashData(pbyHashData, dwHashDataSize, ppbySignedData, pdwSignedDataSize);
+    if (hr != S_OK) FAIL_GOTO(L"SignHashData", L"hResult != S_OK", hr);
+exit:
+    return hr;
+}
+
+HRESULT CSKFDeviceHandler::CalculateHashData(const BYTE* pbySrcData, DWORD dwSrcDataSize, DWORD dwHashAlgID,
+                                             BYTE** ppbyHashData, DWORD* pdwHashDataSize,
+                                             std::wstring wstrContainerName) {
+    TRACE_SCOPE(L"CSKFDeviceHandler::CalculateHashData");
+    static const DWORD kPiece = 4096;
+    HRESULT hr = S_OK;
+    ULONG rc = 0;
+    ULONG ulAlgID = 0;
+    ECCPUBLICKEYBLOB* pstECCPublicKeyBlob = nullptr;
+    unsigned char id[] = "1234567812345678";
+    unsigned char* pucID = nullptr;
+    ULONG ulIDLen = 0;
+    HANDLE hHash = nullptr;
+    BYTE* pbyHashData = nullptr;
+    ULONG ulHashSize = 0;
+    CSKFContainerHandler* pContainerHandler = nullptr;
+
+    CHECK_GOTO(m_pSKFModuleCaller == NULL, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(m_hDevice == NULL, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(pbySrcData == NULL && dwSrcDataSize != 0, L"Check Parameter", E_INVALIDARG);
+    CHECK_GOTO(ppbyHashData == NULL || pdwHashDataSize == NULL, L"Check Parameter", E_INVALIDARG);
+
+    switch (dwHashAlgID) {
+        case 0x8004:  // CALG_SHA1
+            ulAlgID = SGD_SHA1;
+            break;
+        case 0x800C:  // CALG_SHA_256
+            ulAlgID = SGD_SHA256;
+            break;
+        case 0x800F:  // CALG_SM3: over the signer's Z value
+            ulAlgID = SGD_SM3;
+            CHECK_GOTO(wstrContainerName.length() == 0, L"SM3 Hash Not Specify Public Key.", E_INVALIDARG);
+            pContainerHandler = GetContainerHandler(wstrContainerName);
+            CHECK_GOTO(pContainerHandler == NULL, L"GetContainerHandler", kNoContainer);
+            hr = pContainerHandler->ExportECCSignPublicKey(&pstECCPublicKeyBlob);
+            if (hr != S_OK) FAIL_GOTO(L"ExportECCSignPublicKey", L"hResult != S_OK", hr);
+            pucID = id;
+            ulIDLen = 16;
+            break;
+        default:
+            FAIL_GOTO(L"Invalid Hash Algorithm.", L"dwHashAlgID is unknown", kBadAlgorithm);
+    }
+
+    rc = m_pSKFModuleCaller->SKF_DigestInit(m_hDevice, ulAlgID, pstECCPublicKeyBlob, pucID, ulIDLen, &hHash);
+    if (rc != SAR_OK) {
+        hHash = nullptr;
+        FAIL_GOTO(L"SKF_DigestInit", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
+    }
+    for (DWORD done = 0; done < dwSrcDataSize;) {
+        const DWORD piece = dwSrcDataSize - done < kPiece ? dwSrcDataSize - done : kPiece;
+        rc = m_pSKFModuleCaller->SKF_DigestUpdate(hHash, const_cast<BYTE*>(pbySrcData) + done, piece);
+        if (rc != SAR_OK) FAIL_GOTO(L"SKF_DigestUpdate", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
+        done += piece;
+    }
+    rc = m_pSKFModuleCaller->SKF_DigestFinal(hHash, nullptr, &ulHashSize);
+    if (rc != SAR_OK) FAIL_GOTO(L"SKF_DigestFinal", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
+    pbyHashData = new (std::nothrow) BYTE[ulHashSize ? ulHashSize : 1]();
+    CHECK_GOTO(!pbyHashData, L"New buffer", E_OUTOFMEMORY);
+    rc = m_pSKFModuleCaller->SKF_DigestFinal(hHash, pbyHashData, &ulHashSize);
+    if (rc != SAR_OK) FAIL_GOTO(L"SKF_DigestFinal", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
+    *ppbyHashData = pbyHashData;
+    *pdwHashDataSize = ulHashSize;
+    pbyHashData = nullptr;
+exit:
+    delete pstECCPublicKeyBlob;
+    if (hHash) m_pSKFModuleCaller->SKF_CloseHandle(hHash);
+    delete[] pbyHashData;
     return hr;
 }

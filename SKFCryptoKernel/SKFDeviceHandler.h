@@ -7,10 +7,14 @@
 // the same connection.
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
+#include "CustomSKFInterface.h"
 #include "SKFCryptProvider.h"
+
+class CSKFContainerHandler;
 
 class CSKFCryptProvider;
 typedef CSKFCryptProvider* HSKFCRYPTPROV;
@@ -96,6 +100,43 @@ public:
     // The application's container names appended to vecContainerNames.
     HRESULT EnumerateAllContainers(std::vector<std::wstring>& vecContainerNames);
 
+    // The container handlers, one per container name (case-sensitive), kept
+    // until the container is deleted through this handler or the handler
+    // goes. GetContainerHandler opens and enters one on first use (NULL
+    // when the container cannot be opened).
+    CSKFContainerHandler* GetContainerHandler(std::wstring wstrContainerName);
+    void AddContainerHandler(std::wstring wstrContainerName, CSKFContainerHandler* pContainerHandler);
+    void RemoveContainerHandler(std::wstring wstrContainerName);
+    void ClearContainerHandlers();
+
+    // Type, name and both certificates as Base64 (a missing certificate
+    // leaves its text empty).
+    HRESULT GetContainerObjInfo(std::wstring wstrContainerName, ContainerObjInfo& stContainerObjInfo);
+    // Creating asks for the user's identity; deleting does not.
+    HRESULT CreateContainer(std::wstring wstrContainerName);
+    HRESULT DeleteContainer(std::wstring wstrContainerName);
+    // Deletes every container whose two certificates the key reports absent;
+    // a container whose state cannot be read is kept.
+    HRESULT CleanEmptyContainers();
+
+    // Per-container operations: the container handler's, after the user's
+    // identity is proved (except the certificate export). Outputs are
+    // array new.
+    HRESULT GenerateKeyPair(std::wstring wstrContainerName, DWORD dwAlgID, DWORD dwKeyLength, BYTE** ppbyPublicKey,
+                            DWORD* pdwPublicKeySize);
+    HRESULT ImportKeyPair(std::wstring wstrContainerName, DWORD dwAlgID, const BYTE* pbyEncSessionKey,
+                          DWORD dwEncSessionKeySize, const BYTE* pbyEncPrivateKey, DWORD dwEncPrivateKeySize);
+    HRESULT ExportCertificate(std::wstring wstrContainerName, DWORD dwAlgID, BYTE** ppbyCertData,
+                              DWORD* pdwCertDataSize);
+    HRESULT ImportCertificate(std::wstring wstrContainerName, DWORD dwAlgID, const BYTE* pbyCertData,
+                              DWORD dwCertDataSize);
+    HRESULT SignHashData(std::wstring wstrContainerName, const BYTE* pbyHashData, DWORD dwHashDataSize,
+                         BYTE** ppbySignedData, DWORD* pdwSignedDataSize);
+    // SHA-1 (0x8004), SHA-256 (0x800C) or SM3 (0x800F, over the container's
+    // signature key and the default signer ID) computed by the key.
+    HRESULT CalculateHashData(const BYTE* pbySrcData, DWORD dwSrcDataSize, DWORD dwHashAlgID, BYTE** ppbyHashData,
+                              DWORD* pdwHashDataSize, std::wstring wstrContainerName);
+
     DEVHANDLE GetDeviceHandle() const { return m_hDevice; }
     HAPPLICATION GetApplicationHandle() const { return m_hApplication; }
 
@@ -111,4 +152,5 @@ protected:
     std::wstring m_strSerialNumber;
     DWORD m_dwCachedPINSize;  // the protected blob's length, without the extra zero byte
     BYTE* m_pbyCachedPIN;     // the protected blob (array new), NULL when empty
+    std::map<std::wstring, CSKFContainerHandler*> m_mapContainerHandlers;  // owned
 };

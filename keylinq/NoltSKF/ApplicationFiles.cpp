@@ -345,9 +345,19 @@ uint32_t CApplicationObject::EnumCosFile(char* szFileList, ULONG* pulSize) {
         const OBJECT_RECORD& record = m_objRec[i];
         if (record.bUsedFlag == 0) continue;
         uint32_t length = 0;
-        // An unusable or unreadable record stays on the key, unlisted, until
-        // its file is deleted.
-        if (!RecordUsable(record) || ContentLength(this, m_objRec, i, &length) != 0) continue;
+        // An unusable record, or one whose content is found broken (a data
+        // file missing, sizes that cannot be its), stays on the key, unlisted,
+        // until its file is deleted. Any other failure is the key's answer to
+        // a command, not the record's state: the listing fails rather than
+        // leave out a file that is there.
+        if (!RecordUsable(record)) continue;
+        hr = ContentLength(this, m_objRec, i, &length);
+        if (hr == KEY_E_FILE_NOT_FOUND || hr == SAR_INDATALENERR) {
+            hr = 0;
+            continue;
+        }
+        if (hr != 0) *pulSize = 0;
+        CHECK_GOTO(hr != 0, L"Read Data Object file", hr);
         list.insert(list.end(), record.szFileName, record.szFileName + record.nFileNameLen);
         list.push_back('\0');
     }

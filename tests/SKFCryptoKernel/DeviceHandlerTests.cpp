@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "FreeWatch.h"
 #include "HostPaths.h"
 #include "KeylinqLibrary.h"
 #include "SKFDeviceHandler.h"
@@ -223,6 +224,15 @@ TEST_F(DeviceHandler, AFailedOpenGivesNoHandlerAndLeavesNoConnection) {
     ASSERT_NE(nullptr, h);
     EXPECT_EQ(S_OK, h->CloseDeviceHandle());
     delete h;
+
+    // The key itself fails the application's opening (its container list):
+    // no handler, and the process holds no handle more than before.
+    DWORD before = 0, after = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+    ASSERT_EQ(0u, control.ForceReply(keyId, 0x46, 0x6581));
+    EXPECT_EQ(nullptr, CSKFDeviceHandler::FromDeviceName(wideName.c_str(), &caller));
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+    EXPECT_EQ(before, after);
 }
 
 TEST_F(DeviceHandler, WithoutADelegatorVerificationFails) {
@@ -438,15 +448,18 @@ TEST_F(SealAndContainers, AWriteFailingAtAnyCommandLosesNoSeal) {
     const std::vector<std::string> oldSeal = ReadSeal();
     ASSERT_EQ(2u, oldSeal.size());
     bool written = false;
-    for (uint32_t k = 1; k < 60 && !written; ++k) {
+    for (uint32_t k = 1; k < 300 && !written; ++k) {
         std::unique_ptr<HandlerView> h = OpenVerified();
         ASSERT_EQ(0u, control.FailCommandAt(keyId, k, 0x6581));
         const HRESULT hr = Write(*h, "the new seal");
         ASSERT_EQ(0u, control.FailCommandAt(keyId, 0, 0));
+        const std::vector<std::string> names = FileNames(*h);
         h.reset();
         if (hr == S_OK) {
-            // Past the write's commands (see the report on the command that
-            // Keylinq reports done although the key failed it).
+            // Past the write's last command: the new seal alone, under the
+            // first old name.
+            EXPECT_EQ(std::vector<std::string>({"sealA"}), names) << "k = " << k;
+            EXPECT_EQ(std::vector<std::string>({"the new seal"}), ReadSeal()) << "k = " << k;
             written = true;
         } else {
             EXPECT_EQ(oldSeal, ReadSeal()) << "k = " << k << ", hr " << std::hex << hr;
@@ -538,10 +551,14 @@ TEST(UIDelegator, UnregisteringDeletesTheObject) {
 
 }  // namespace
 
+bool (*g_freedBlockCheck)(const void* p, size_t n) = nullptr;
+int g_freedSecretBlocks = 0;
+
 // The program's array and scalar deletes look into each block they free
 // while a test watches.
 void operator delete(void* p) noexcept {
     if (p && g_watchFrees && HoldsPin(p, _msize(p))) ++g_pinFound;
+    if (p && g_freedBlockCheck && g_freedBlockCheck(p, _msize(p))) ++g_freedSecretBlocks;
     free(p);
 }
 void operator delete[](void* p) noexcept { operator delete(p); }

@@ -1,6 +1,8 @@
 // Desktop input, window look-ups and captures for the dialog tests.
 #include "DesktopInput.h"
 
+#include <cstdio>
+
 #include <algorithm>
 namespace Gdiplus {
 using std::max;
@@ -38,20 +40,64 @@ void Type(const char* text) {
     }
 }
 
-void Click(HWND hWnd) {
+std::wstring Describe(HWND hWnd) {
+    if (!hWnd) return L"(none)";
+    wchar_t cls[64] = {};
+    GetClassNameW(hWnd, cls, 64);
+    RECT r = {};
+    GetWindowRect(hWnd, &r);
+    wchar_t line[256];
+    _snwprintf(line, 255, L"%p %ls id %d at (%ld,%ld)-(%ld,%ld)%ls", static_cast<void*>(hWnd), cls,
+               GetDlgCtrlID(hWnd), r.left, r.top, r.right, r.bottom, IsWindowVisible(hWnd) ? L"" : L" hidden");
+    line[255] = 0;
+    return line;
+}
+
+std::string InputState(HWND hWnd) {
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(hWnd, nullptr), &info);
+    wchar_t head[64];
+    _snwprintf(head, 63, L"cursor (%ld,%ld)", cursor.x, cursor.y);
+    head[63] = 0;
+    const std::wstring text = std::wstring(head) + L"; under it " + Describe(WindowFromPoint(cursor)) +
+                              L"; foreground " + Describe(GetForegroundWindow()) + L"; the window's thread: active " +
+                              Describe(info.hwndActive) + L", focus " + Describe(info.hwndFocus) + L", capture " +
+                              Describe(info.hwndCapture);
+    std::string out(text.size() * 3 + 1, '\0');
+    out.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), &out[0], int(out.size()),
+                                          nullptr, nullptr)));
+    return out;
+}
+
+bool Click(HWND hWnd) {
     RECT r;
     GetWindowRect(hWnd, &r);
     const POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    SetCursorPos(centre.x, centre.y);
     // A click is only a user's click once the control is what lies under
-    // the cursor (a window just opened may not be shown or on top yet).
-    for (int i = 0; i < 200 && WindowFromPoint(centre) != hWnd; ++i) Sleep(10);
-    INPUT in[2] = {};
-    in[0].type = in[1].type = INPUT_MOUSE;
-    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(2, in, sizeof(INPUT));
+    // the point (a window just opened may not be shown or on top yet).
+    HWND under = nullptr;
+    for (int i = 0; i < 200 && (under = WindowFromPoint(centre)) != hWnd; ++i) Sleep(10);
+    // Each event carries the point itself, as a mouse's events do: the
+    // press lands there whatever moved the cursor in between.
+    const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    INPUT in[3] = {};
+    const DWORD flags[3] = {MOUSEEVENTF_MOVE, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP};
+    for (int i = 0; i < 3; ++i) {
+        in[i].type = INPUT_MOUSE;
+        in[i].mi.dx = LONG((centre.x * 65536LL + cx - 1) / cx);  // the screen's 0..65535 scale
+        in[i].mi.dy = LONG((centre.y * 65536LL + cy - 1) / cy);
+        in[i].mi.dwFlags = flags[i] | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    }
+    SendInput(3, in, sizeof(INPUT));
+    if (under == hWnd) return true;
+    fwprintf(stderr, L"click at (%ld,%ld) meant for %ls found %ls on top (foreground %ls)\n", centre.x, centre.y,
+             Describe(hWnd).c_str(), Describe(under).c_str(), Describe(GetForegroundWindow()).c_str());
+    return false;
 }
+
 
 bool WaitFor(const std::function<bool()>& condition) {
     for (int i = 0; i < 1000; ++i) {
@@ -59,6 +105,26 @@ bool WaitFor(const std::function<bool()>& condition) {
         Sleep(10);
     }
     return condition();
+}
+
+bool WaitFor(const std::function<bool()>& condition, int ms) {
+    for (int waited = 0; waited < ms; waited += 10) {
+        if (condition()) return true;
+        Sleep(10);
+    }
+    return condition();
+}
+
+bool ClickToClose(HWND control, HWND dialog) {
+    auto closed = [dialog] { return !IsWindow(dialog); };
+    Click(control);
+    if (WaitFor(closed, 3000)) return true;
+    // As a user would, click once more when the first click changed
+    // nothing; say so, with what the desktop looked like.
+    fprintf(stderr, "a click left its dialog open, clicking again: %s\n", InputState(dialog).c_str());
+    if (!IsWindow(control)) return WaitFor(closed);
+    Click(control);
+    return WaitFor(closed);
 }
 
 namespace {

@@ -14,15 +14,25 @@ namespace desk {
 void Key(WORD vk, std::vector<WORD> modifiers = {});
 // Keys for each character of text: digits and lower-case letters.
 void Type(const char* text);
-// A left click at the centre of the window.
-void Click(HWND hWnd);
-// Polls until the condition holds (at most about 10 s).
+// A left click at the centre of the window; false (and what was there
+// instead on stderr) when the window was not the one under that point.
+bool Click(HWND hWnd);
+// Polls until the condition holds (at most about 10 s, or ms).
 bool WaitFor(const std::function<bool()>& condition);
+bool WaitFor(const std::function<bool()>& condition, int ms);
+// Clicks a control of a dialog and waits until the dialog is gone; a click
+// that changed nothing within 3 s is repeated once (and reported on stderr).
+bool ClickToClose(HWND control, HWND dialog);
 // A top-level dialog of the thread that holds a control with that id.
 HWND FindThreadDialog(DWORD threadId, int controlId);
 // A top-level window of the thread with that class.
 HWND FindThreadWindow(DWORD threadId, const wchar_t* className);
 std::wstring Text(HWND hWnd);
+// One line on a window (handle, class, id, screen rectangle), for messages.
+std::wstring Describe(HWND hWnd);
+// Where the cursor is, what lies under it, and the foreground, active,
+// focus and capture windows as the window's thread sees them.
+std::string InputState(HWND hWnd);
 // Saves the window's picture as PNG under the tree's test-artifacts folder.
 bool Capture(HWND hWnd, const char* name);
 

@@ -83,8 +83,7 @@ protected:
         desk::Type(pin);
         EXPECT_TRUE(WaitStars(dlg, strlen(pin)));
         EXPECT_TRUE(desk::WaitFor([&] { return IsWindowEnabled(GetDlgItem(dlg, ID_OK)) != FALSE; }));
-        desk::Click(GetDlgItem(dlg, ID_OK));
-        EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(dlg); }));
+        EXPECT_TRUE(desk::ClickToClose(GetDlgItem(dlg, ID_OK), dlg));
     }
 
     // A new container with an SM2 signature key pair made on the key; its
@@ -136,8 +135,7 @@ TEST_F(SKFDialogs, TypedPinVerifiesWithOkFollowingTheStoredLength) {
         desk::Type("78");
         EXPECT_TRUE(WaitStars(dlg, 8));
         EXPECT_TRUE(IsWindowEnabled(ok));
-        desk::Click(ok);
-        EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(dlg); }));
+        EXPECT_TRUE(desk::ClickToClose(ok, dlg));
     });
     EXPECT_EQ(SAR_OK, rc);
     EXPECT_EQ(6u, RemainingTries(key));  // the key took it as the right PIN
@@ -168,9 +166,12 @@ TEST_F(SKFDialogs, CancelAndSystemCloseFail) {
             WaitEditFocus(dlg);
             desk::Type("123456");
             EXPECT_TRUE(WaitStars(dlg, 6));
-            if (way == 0) desk::Click(GetDlgItem(dlg, ID_CANCEL));
-            else PostMessageW(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
-            EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(dlg); }));
+            if (way == 0) {
+                EXPECT_TRUE(desk::ClickToClose(GetDlgItem(dlg, ID_CANCEL), dlg));
+            } else {
+                PostMessageW(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+                EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(dlg); }));
+            }
         });
         EXPECT_EQ(SAR_FAIL, rc) << way;
     }
@@ -304,7 +305,7 @@ TEST_F(SKFConfirm, CancelTimeOutAndKeyRefusals) {
         std::function<void(HWND dlg, HWND hidden)> act;
         ULONG expected;
     } rows[] = {
-        {"label click", 0xFFFFFFFFu, 0x9000, [](HWND dlg, HWND) { desk::Click(GetDlgItem(dlg, ID_LABEL)); },
+        {"label click", 0xFFFFFFFFu, 0x9000, [](HWND dlg, HWND) { EXPECT_TRUE(desk::ClickToClose(GetDlgItem(dlg, ID_LABEL), dlg)); },
          SAR_FAIL},
         {"30th tick", 0xFFFFFFFFu, 0x9000,
          [this](HWND dlg, HWND hidden) {
@@ -330,7 +331,8 @@ TEST_F(SKFConfirm, CancelTimeOutAndKeyRefusals) {
             ASSERT_NE(nullptr, hidden);
             EXPECT_TRUE(WaitTries(key.KeyId(), 2)) << row.name;
             row.act(dlg, hidden);
-            EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(dlg); })) << row.name;
+            EXPECT_TRUE(desk::WaitFor([&] { return !IsWindow(dlg); }))
+                << row.name << "\n" << desk::InputState(dlg);
         });
         EXPECT_EQ(row.expected, rc) << row.name;
         EXPECT_FALSE(KeyWaiting(key.KeyId())) << row.name;  // the key's wait was ended

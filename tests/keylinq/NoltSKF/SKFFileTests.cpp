@@ -309,6 +309,28 @@ TEST_F(SKFFiles, RecordsThatCannotBeReadStayUnlisted) {
     EXPECT_EQ(SAR_OK, Create("good", 8));
 }
 
+TEST_F(SKFFiles, AListingThatSucceedsNamesEveryFile) {
+    ULONG rc = 0;
+    ASSERT_EQ(SAR_OK, Create("first", 8));
+    ASSERT_EQ(SAR_OK, Create("second", 8));
+    ASSERT_EQ(SAR_OK, Write("first", Pattern(8, 1)));
+    ASSERT_EQ(SAR_OK, Write("second", Pattern(8, 2)));
+    // The key fails each command of a listing in turn (the record file's
+    // reads, each data file's size): the listing fails, or names both.
+    int failed = 0;
+    for (uint32_t n = 1; n <= 16; ++n) {
+        ASSERT_EQ(0u, control.FailCommandAt(key.KeyId(), n, 0x6581));
+        const std::vector<std::string> names = List(&rc);
+        ASSERT_EQ(0u, control.FailCommandAt(key.KeyId(), 0, 0));
+        if (rc == SAR_OK)
+            EXPECT_EQ((std::vector<std::string>{"first", "second"}), names) << "command " << n;
+        else
+            ++failed;
+    }
+    EXPECT_LT(0, failed);
+    EXPECT_EQ((std::vector<std::string>{"first", "second"}), List(&rc));
+}
+
 TEST_F(SKFFiles, ContainerIniIsTheKeysListAndReadOnly) {
     char ini[] = "Container.ini";
     FILEATTRIBUTE info;
