@@ -120,6 +120,14 @@ TEST_F(ButtonTest, ClickNeedsTheReleaseInsideAndDoubleClickSendsBoth) {
     EXPECT_EQ(Seen{L"click:plain"}, recorder.Seen());
     EXPECT_FALSE(plain->GetButtonState() & ButtonPushed);
 
+    // The context menu is reported only with "menu" on.
+    recorder.Clear();
+    Raise(plain, EventContextMenu, in, 3);
+    plain->SetAttribute(L"menu", L"true");
+    Raise(plain, EventContextMenu, in, 3);
+    EXPECT_EQ(Seen{L"menu:plain"}, recorder.Seen());
+    EXPECT_EQ(std::vector<WPARAM>{3}, recorder.WParams(L"menu"));
+
     // Without mouse input the press goes to the parent.
     recorder.Clear();
     plain->SetMouseEnabled(false);

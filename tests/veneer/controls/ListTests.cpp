@@ -417,6 +417,29 @@ TEST_F(ItemLayoutTest, GridLinesAndTheSelectedPicture) {
     EXPECT_EQ(0x800080u, capture.At(sep.left + 1, (sep.top + sep.bottom) / 2));
 }
 
+TEST_F(ItemLayoutTest, ItemNotifications) {
+    CControlUI* label = Named<CControlUI>(L"label");
+    CControlUI* box = Named<CControlUI>(L"box");
+    Raise(label, EventDoubleClick, Centre(label->GetPos()));
+    Raise(label, EventKeyDown, Centre(label->GetPos()), 0, VK_RETURN);
+    Raise(box, EventDoubleClick, Centre(box->GetPos()));
+    EXPECT_EQ((Seen{L"itemactivate:label", L"itemactivate:label", L"itemactivate:box"}), recorder.Seen());
+    // The container element reports its timers and, with "menu" on, its context menu.
+    recorder.Clear();
+    Raise(box, EventTimer, POINT{}, 5);
+    EXPECT_EQ(std::vector<WPARAM>{5}, recorder.WParams(L"timer"));
+    Raise(box, EventContextMenu, Centre(box->GetPos()));
+    EXPECT_EQ(0, recorder.Count(L"menu"));
+    box->SetAttribute(L"menu", L"true");
+    Raise(box, EventContextMenu, Centre(box->GetPos()), 7);
+    EXPECT_EQ(std::vector<WPARAM>{7}, recorder.WParams(L"menu"));
+    // A disabled item is not activated.
+    recorder.Clear();
+    label->SetEnabled(false);
+    Raise(label, EventDoubleClick, Centre(label->GetPos()));
+    EXPECT_EQ(Seen{}, recorder.Seen());
+}
+
 TEST_F(ItemLayoutTest, HiddenHeaderStillGivesColumnRectangles) {
     list->SetAttribute(L"header", L"hidden");
     Paint("hidden-header");
