@@ -38,9 +38,16 @@ std::vector<WPARAM> Recorder::WParams(const wchar_t* type) const {
     return out;
 }
 
+// The desktop's cursor stays wherever an earlier program left it; a window
+// opened under it would start with a hot control.
+static void ParkCursor() {
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
+}
+
 void ControlsFixture::Build(const wchar_t* layout) {
     skintest::UseFolder(skintest::SkinFolder());
     scale = MulDiv(skintest::ExpectedDpi(), 100, 96);
+    ParkCursor();
     host.reset(new uitest::HostWindow(100, 100));
     Manager().AddNotifyListener(&recorder);
     CLayoutBuilder builder;
@@ -54,6 +61,7 @@ void ControlsFixture::Build(const wchar_t* layout) {
 void ControlsFixture::Host(int width, int height, CControlUI* root) {
     skintest::UseFolder(skintest::SkinFolder());
     scale = MulDiv(skintest::ExpectedDpi(), 100, 96);
+    ParkCursor();
     host.reset(new uitest::HostWindow(width, height));
     Manager().AddNotifyListener(&recorder);
     Manager().SetRootControl(root);
@@ -94,17 +102,24 @@ bool ControlsFixture::DesktopClick(POINT point, const wchar_t* type) {
         uitest::Pump();
         Sleep(10);
     }
+    // Each event carries the point, so the press lands there whatever moved
+    // the cursor in between.
+    const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
     INPUT in[2] = {};
-    in[0].type = in[1].type = INPUT_MOUSE;
-    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    const DWORD buttons[2] = {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP};
+    for (int i = 0; i < 2; ++i) {
+        in[i].type = INPUT_MOUSE;
+        in[i].mi.dx = LONG((screen.x * 65536LL + cx - 1) / cx);
+        in[i].mi.dy = LONG((screen.y * 65536LL + cy - 1) / cy);
+        in[i].mi.dwFlags = buttons[i] | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    }
     SendInput(2, in, sizeof(INPUT));
     for (int i = 0; i < 500 && recorder.Count(type) == before; ++i) {
         uitest::Pump();
         Sleep(10);
     }
     // Move away so that no later case starts over a hot control.
-    SetCursorPos(0, 0);
+    ParkCursor();
     uitest::Pump();
     return recorder.Count(type) > before;
 }
