@@ -106,6 +106,9 @@ TEST(MiniDump, CrashLeavesDumpAndMessage) {
         ASSERT_LE(dirs[i].Location.Rva + sizeof(MINIDUMP_EXCEPTION_STREAM), dump.size());
         const auto* ex = reinterpret_cast<const MINIDUMP_EXCEPTION_STREAM*>(dump.data() + dirs[i].Location.Rva);
         EXPECT_EQ(ex->ExceptionRecord.ExceptionCode, static_cast<ULONG32>(EXCEPTION_ACCESS_VIOLATION));
+        ASSERT_EQ(ex->ExceptionRecord.NumberParameters, 2u);
+        EXPECT_EQ(ex->ExceptionRecord.ExceptionInformation[0], 1u);  // a write
+        EXPECT_EQ(ex->ExceptionRecord.ExceptionInformation[1], 0u);  // to address 0
         foundException = true;
     }
     EXPECT_TRUE(foundException);
