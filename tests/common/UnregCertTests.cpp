@@ -6,9 +6,14 @@
 #include <wincrypt.h>
 #include <prsht.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 #include <string>
 
+#include "HostPaths.h"
 #include "USBKeyInterface.h"
 #include "UnregCertificate.h"
 
@@ -181,13 +186,15 @@ TEST(UnregCert, RecordsAndFilter) {
 // The viewer finds the certificate in "MY" by serial and subject and shows
 // the system dialog until it is closed.
 struct DialogSearch {
+    const wchar_t* want = nullptr;
     HWND dialog = nullptr;
     bool sawSubject = false;
 };
 BOOL CALLBACK FindText(HWND child, LPARAM param) {
+    DialogSearch* search = reinterpret_cast<DialogSearch*>(param);
     wchar_t text[512] = {};
     SendMessageTimeoutW(child, WM_GETTEXT, 511, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
-    if (wcsstr(text, L"Viewer Target")) reinterpret_cast<DialogSearch*>(param)->sawSubject = true;
+    if (wcsstr(text, search->want)) search->sawSubject = true;
     return TRUE;
 }
 BOOL CALLBACK FindDialog(HWND w, LPARAM param) {
@@ -200,15 +207,55 @@ BOOL CALLBACK FindDialog(HWND w, LPARAM param) {
 
 struct ViewerCall {
     std::wstring serial;
-    HRESULT result = E_PENDING;
+    std::wstring subject;
+    DWORD sm2Flag;
+    HRESULT result;
 };
 DWORD WINAPI RunViewer(LPVOID p) {
     ViewerCall* c = static_cast<ViewerCall*>(p);
-    c->result = ViewSpecialCertificate(c->serial.c_str(), L"Viewer Target", 0, nullptr);
+    c->result = ViewSpecialCertificate(c->serial.c_str(), c->subject.c_str(), c->sm2Flag, nullptr);
     return 0;
 }
 
-TEST(UnregCert, ViewerShowsTheMatchingCertificateUntilClosed) {
+// Runs the viewer on a thread of its own; expects its dialog to show the
+// subject text, stay open until the test presses OK, and the call to end
+// with 0.
+void ViewAndClose(const std::wstring& serial, const std::wstring& subject, DWORD sm2Flag) {
+    ViewerCall call{serial, subject, sm2Flag, E_PENDING};
+    HANDLE thread = CreateThread(nullptr, 0, RunViewer, &call, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    const DWORD threadId = GetThreadId(thread);
+    DialogSearch search;
+    search.want = subject.c_str();
+    for (int i = 0; i < 200 && !search.dialog; ++i) {
+        if (WaitForSingleObject(thread, 100) == WAIT_OBJECT_0) break;  // ended without a dialog
+        EnumThreadWindows(threadId, FindDialog, reinterpret_cast<LPARAM>(&search));
+    }
+    EXPECT_NE(nullptr, search.dialog) << "the certificate dialog did not open: " << std::hex << call.result;
+    if (search.dialog) {
+        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 300));  // modal: still open
+        EXPECT_TRUE(search.sawSubject);
+        // The user's OK (closing the window instead counts as a cancel: the
+        // dialog call then fails with 0x800704C7).
+        PostMessageW(search.dialog, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 20000));
+    CloseHandle(thread);
+    EXPECT_EQ(S_OK, call.result);
+}
+
+std::wstring SerialText(PCCERT_CONTEXT cert) {
+    std::wstring serial;
+    const CRYPT_INTEGER_BLOB& sn = cert->pCertInfo->SerialNumber;
+    for (DWORD i = sn.cbData; i-- > 0;) {
+        wchar_t hex[3];
+        swprintf(hex, 3, L"%02X", sn.pbData[i]);
+        serial += hex;
+    }
+    return serial;
+}
+
+TEST(UnregCert, ViewerShowsTheMatchingCertificateFromMyUntilClosed) {
     HCRYPTPROV prov = 0;
     PCCERT_CONTEXT target = MakeCertificate(L"CN=Viewer Target, O=Certaide Test", &prov);
     ASSERT_NE(nullptr, target);
@@ -217,31 +264,9 @@ TEST(UnregCert, ViewerShowsTheMatchingCertificateUntilClosed) {
     ASSERT_TRUE(CertAddCertificateContextToStore(my, target, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
     CertCloseStore(my, 0);
 
-    std::wstring serial;
-    const CRYPT_INTEGER_BLOB& sn = target->pCertInfo->SerialNumber;
-    for (DWORD i = sn.cbData; i-- > 0;) {
-        wchar_t hex[3];
-        swprintf(hex, 3, L"%02X", sn.pbData[i]);
-        serial += hex;
-    }
-    ViewerCall call{serial};
-    HANDLE thread = CreateThread(nullptr, 0, RunViewer, &call, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    const DWORD threadId = GetThreadId(thread);
-    DialogSearch search;
-    for (int i = 0; i < 200 && !search.dialog; ++i) {
-        Sleep(100);
-        EnumThreadWindows(threadId, FindDialog, reinterpret_cast<LPARAM>(&search));
-    }
-    ASSERT_NE(nullptr, search.dialog) << "the certificate dialog did not open";
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 300));  // modal: still open
-    EXPECT_TRUE(search.sawSubject);
-    // The user's OK (closing the window instead counts as a cancel: the
-    // dialog call then fails with 0x800704C7).
-    PostMessageW(search.dialog, PSM_PRESSBUTTON, PSBTN_OK, 0);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 20000));
-    CloseHandle(thread);
-    EXPECT_EQ(S_OK, call.result);
+    ViewAndClose(SerialText(target), L"Viewer Target", 0);
+    // Flag 1 looks only in the key's provider.
+    EXPECT_EQ(HRESULT(0xA0001A01), ViewSpecialCertificate(SerialText(target).c_str(), L"Viewer Target", 1, nullptr));
 
     my = CertOpenSystemStoreW(0, L"MY");
     PCCERT_CONTEXT found = CertFindCertificateInStore(my, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, target, nullptr);
@@ -249,6 +274,95 @@ TEST(UnregCert, ViewerShowsTheMatchingCertificateUntilClosed) {
     CertCloseStore(my, 0);
     CertFreeCertificateContext(target);
     CryptReleaseContext(prov, 0);
+}
+
+// ---- through the test provider registered as the key's provider
+
+const wchar_t kKeyCsp[] = L"Quib CSP v6.0 (ZOPRA)";
+
+std::vector<BYTE> ReadDer(const char* name) {
+    const std::string path = HostEnvPath("DISCOVERY_CERTS") + "/" + name + ".der";
+    std::vector<BYTE> der;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return der;
+    int c;
+    while ((c = fgetc(f)) != EOF) der.push_back(BYTE(c));
+    fclose(f);
+    return der;
+}
+
+// A key of that specification in the container, with the certificate when given.
+void PutKey(const wchar_t* container, DWORD spec, const std::vector<BYTE>& der) {
+    HCRYPTPROV h = 0;
+    if (!CryptAcquireContextW(&h, container, kKeyCsp, PROV_RSA_FULL, 0)) {
+        ASSERT_TRUE(CryptAcquireContextW(&h, container, kKeyCsp, PROV_RSA_FULL, CRYPT_NEWKEYSET)) << GetLastError();
+    }
+    HCRYPTKEY k = 0;
+    ASSERT_TRUE(CryptGenKey(h, spec, 0, &k));
+    if (!der.empty()) {
+        EXPECT_TRUE(CryptSetKeyParam(k, KP_CERTIFICATE, der.data(), 0));
+    }
+    CryptDestroyKey(k);
+    CryptReleaseContext(h, 0);
+}
+
+TEST(UnregCert, ContainerCertificatesOfTheKeysProvider) {
+    HMODULE csp = LoadLibraryW(Widen(HostEnvPath("TEST_CSP")).c_str());
+    ASSERT_NE(nullptr, csp);
+    auto clear = reinterpret_cast<void(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(csp, "TestCspClear")));
+    ASSERT_NE(nullptr, clear);
+    clear();
+    const std::vector<BYTE> sm2 = ReadDer("sm2-sign"), rsa = ReadDer("rsa-2048"), encDs = ReadDer("enc-ds");
+    ASSERT_FALSE(sm2.empty());
+    PutKey(L"c", AT_SIGNATURE, rsa);
+    PutKey(L"c", AT_KEYEXCHANGE, sm2);
+    PutKey(L"a longer container name after a short one", AT_SIGNATURE, encDs);
+    PutKey(L"keys only", AT_SIGNATURE, {});
+
+    UnregCertContextSet set;
+    ASSERT_EQ(S_OK, FilterUnregCertsFromCSPSpec(set, kKeyCsp, nullptr));
+    ASSERT_EQ(3u, set.size());
+    std::vector<std::pair<std::wstring, DWORD>> seen;
+    for (UnregCertContext* r : set) seen.push_back({r->wszContainerName, r->dwKeySpec});
+    // Per container the exchange key's certificate first.
+    const auto c = std::find(seen.begin(), seen.end(), std::make_pair(std::wstring(L"c"), DWORD(AT_KEYEXCHANGE)));
+    ASSERT_NE(seen.end(), c);
+    ASSERT_NE(seen.end(), c + 1);
+    EXPECT_EQ(std::make_pair(std::wstring(L"c"), DWORD(AT_SIGNATURE)), *(c + 1));
+    EXPECT_NE(seen.end(), std::find(seen.begin(), seen.end(),
+                                    std::make_pair(std::wstring(L"a longer container name after a short one"),
+                                                   DWORD(AT_SIGNATURE))));
+    RemoveAllUnregCertificates(set);
+
+    // The SM2 algorithm filter and the serial filter.
+    CertFilter filter = {};
+    filter.lpszSignAlgOID = "1.2.156.10197";
+    ASSERT_EQ(S_OK, FilterUnregCertsFromCSPList(set, &filter));
+    ASSERT_EQ(1u, set.size());
+    EXPECT_EQ(DWORD(AT_KEYEXCHANGE), set[0]->dwKeySpec);
+    RemoveAllUnregCertificates(set);
+    const BYTE rsaSerial[] = {0x02, 0x01, 0x7F};  // 7F0102, least significant first
+    filter = {};
+    filter.lpbySerialNumber = rsaSerial;
+    filter.cbSerialNumber = sizeof rsaSerial;
+    ASSERT_EQ(S_OK, FilterUnregCertsFromCSPList(set, &filter));
+    ASSERT_EQ(1u, set.size());
+    EXPECT_EQ(DWORD(AT_SIGNATURE), set[0]->dwKeySpec);
+    EXPECT_EQ(std::wstring(L"c"), set[0]->wszContainerName);
+    RemoveAllUnregCertificates(set);
+
+    UnregCertContext* none = nullptr;
+    EXPECT_LT(GetUnregCertFromContainer(&none, kKeyCsp, L"keys only", AT_SIGNATURE), 0);
+    EXPECT_EQ(nullptr, none);
+
+    // The viewer with flag 1 shows the provider's SM2 certificate; flag 0
+    // does not look there.
+    ViewAndClose(L"0A1B2C3D4E", L"Discovery SM2 Signer", 1);
+    EXPECT_EQ(HRESULT(0xA0001A01), ViewSpecialCertificate(L"0A1B2C3D4E", L"Discovery SM2 Signer", 0, nullptr));
+    // The RSA certificate is no SM2 certificate.
+    EXPECT_EQ(HRESULT(0xA0001A01), ViewSpecialCertificate(L"7F0102", L"Discovery RSA Signer", 1, nullptr));
+    clear();
+    FreeLibrary(csp);
 }
 
 }  // namespace
