@@ -14,6 +14,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -418,7 +419,44 @@ TEST_F(Provider, DeviceRecordSealsAndDeviceList) {
     EXPECT_EQ(SKF_PIN_STATE_LOCKED, locked.dwPINState);
 }
 
-// While the PIN dialog is open, another connection reads the key at once:
+// The reader of the test below, run as a process of its own (the test
+// program again, for this case only): reads the key named in
+// PROVIDER_TEST_READER_DEVICE under the key library's device lock.
+TEST(ProviderReader, ReadsTheKeyUnderItsLock) {
+    const char* name = std::getenv("PROVIDER_TEST_READER_DEVICE");
+    if (!name) GTEST_SKIP() << "run by NoDeviceLockWhileThePinDialogIsOpen";
+    std::string device = name;
+    DEVHANDLE dev = nullptr;
+    ASSERT_EQ(SAR_OK, Keylinq().SKF_ConnectDev(&device[0], &dev));
+    ASSERT_EQ(SAR_OK, Keylinq().SKF_LockDev(dev, 0xFFFFFFFF));
+    DEVINFO info = {};
+    EXPECT_EQ(SAR_OK, Keylinq().SKF_GetDevInfo(dev, &info));
+    Keylinq().SKF_UnlockDev(dev);
+    Keylinq().SKF_DisConnectDev(dev);
+}
+
+// Runs the reader process and says whether it read the key within 15 s.
+bool ReaderProcessReads(const std::wstring& device) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    SetEnvironmentVariableA("PROVIDER_TEST_READER_DEVICE", std::string(device.begin(), device.end()).c_str());
+    std::wstring command = std::wstring(L"\"") + self + L"\" --gtest_filter=ProviderReader.*";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    SetEnvironmentVariableA("PROVIDER_TEST_READER_DEVICE", nullptr);
+    if (!started) return false;
+    const DWORD wait = WaitForSingleObject(pi.hProcess, 15000);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    if (wait != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return wait == WAIT_OBJECT_0 && code == 0;
+}
+
+// While the PIN dialog is open, another process reads the key at once:
 // the PIN is proved before the device lock is taken.
 TEST_F(Provider, NoDeviceLockWhileThePinDialogIsOpen) {
     Acquire();
@@ -429,7 +467,7 @@ TEST_F(Provider, NoDeviceLockWhileThePinDialogIsOpen) {
     prov = nullptr;
     ASSERT_EQ(S_OK, SKFCryptAcquireContext(device.c_str(), L"signer", &prov, nullptr, 0, SignedKeylinq().c_str()));
     bool readWhileOpen = false;
-    delegator->whileOpen = [&] { readWhileOpen = LockFreeElsewhere(); };
+    delegator->whileOpen = [&] { readWhileOpen = ReaderProcessReads(device); };
     const int before = pinRequests.load();
     BYTE* sig = nullptr;
     DWORD sigSize = 0;
@@ -545,6 +583,13 @@ TEST_F(Provider, DiscoveryListsEveryKeyWithItsCertificatesAtTheGivenTime) {
     ASSERT_EQ(1u, partial.vetCSPInfo.size());
     ASSERT_EQ(1u, partial.vetCSPInfo[0].vetKeyInfo.size());
     EXPECT_EQ(device, partial.vetCSPInfo[0].vetKeyInfo[0].wstrDeviceName);
+    // Every key failing: the scan failed, it did not find "no key".
+    ASSERT_EQ(0u, control.FailCommandAt(keyId, 1, 0x6F00));
+    ASSERT_EQ(0u, control.FailCommandAt(key2, 1, 0x6F00));
+    SKFUserCSPInfoSet failed;
+    EXPECT_LT(SyncGetPluggedUSBKeyCSPInfoBySKF(SignedKeylinq().c_str(), failed, now), 0);
+    EXPECT_TRUE(failed.vetCSPInfo.empty());
+    control.FailCommandAt(keyId, 0, 0);
     control.FailCommandAt(key2, 0, 0);
 
     // An untrusted library is a failure, not an empty success.
