@@ -106,3 +106,33 @@ struct DeviceObjInfo {
 void ClearSKFUserKeyInfoSet(std::vector<SKFUserKeyInfo>& keyInfoSet);
 // Does that for every library's record, then empties the set.
 void ClearSKFUserCSPInfoSet(SKFUserCSPInfoSet& cspInfoSet);
+
+// ---- key discovery
+
+#include <wincrypt.h>
+
+// One entry of the application's key-library list (its profile owns the
+// list; nothing in the product fills it).
+struct USBKEYLibraryEntry {
+    wchar_t wszProviderName[260];
+    wchar_t wszLibraryName[260];
+    void* pReserved;  // a further list that only the profile's destruction walks
+    USBKEYLibraryEntry* pNext;
+};
+// The head of that list, NULL when it is empty.
+extern USBKEYLibraryEntry* g_pUSBKEYLibraryList;
+
+// Scans every library of the "||"-separated path list; each library that
+// lists keys adds one record. 0 with an empty set when no key is plugged;
+// the first failure when nothing was found for another reason (a library
+// refused or not loaded, every device unreadable). Certificate status is
+// computed at ftCurrentTime.
+HRESULT SyncGetPluggedUSBKeyCSPInfoBySKF(const wchar_t* lpwSKFDllPathList, SKFUserCSPInfoSet& stCSPInfoSet,
+                                         FILETIME ftCurrentTime);
+// Scans one library: a key record per readable device, a certificate record
+// per container with a usable certificate. 0x8007000D when no key is plugged.
+HRESULT SKFGetProvDeviceList(const wchar_t* lpwSKFDllPath, SKFUserCSPInfo& stCSPInfo, FILETIME ftCurrentTime);
+HRESULT Base64CertToCertContext(std::string strBase64Cert, PCCERT_CONTEXT* ppCertContext);
+// The library of the provider "Quib CSP v6.0 (ZOPRA)" in the system folder
+// (a new buffer, array new), 0x80070490 when the list has no such entry.
+HRESULT GetSKFDLLPath(wchar_t** lppwSKFDllPath);

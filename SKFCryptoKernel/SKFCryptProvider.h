@@ -8,7 +8,9 @@
 // (ERROR_INVALID_ADDRESS) without calling anything.
 #include <windows.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "SKFApi.h"
 
@@ -134,3 +136,78 @@ protected:
     // to put something in front of an entry.
     FARPROC m_pfnEntries[SKF_ENTRY_COUNT];
 };
+
+// ---- the provider: one loaded key library and what was opened through it
+
+class CSKFDeviceHandler;
+struct DeviceObjInfo;
+struct SealData;
+
+// The longest CryptoAPI provider name whose registry key text can be formed.
+constexpr size_t SKF_PROVIDER_NAME_MAX = 520;
+
+// Hash algorithms of SignBinaryData.
+constexpr DWORD SKF_CALG_SHA1 = 0x8004;
+constexpr DWORD SKF_CALG_SHA_256 = 0x800C;
+constexpr DWORD SKF_CALG_SM3 = 0x800F;
+
+class CSKFCryptProvider : public ISKFModuleCaller {
+public:
+    // Loads the library at lpwModulePath (no trust check here: the factories
+    // make it). lpwProvName may be NULL.
+    CSKFCryptProvider(const wchar_t* lpwModulePath, const wchar_t* lpwProvName);
+    // Closes every device handler while the library is still loaded.
+    ~CSKFCryptProvider() override;
+
+    // TRUE for the provider named "Orvane Tessmark1000 CSP V1.0" (any case).
+    BOOL IsOrvaneSKFForRMQT() override;
+
+    // A provider for a library file that exists and is trusted, else NULL
+    // (the reason goes to the failure log).
+    static CSKFCryptProvider* FromModulePath(const wchar_t* lpwModulePath);
+    // The same for the library that the CryptoAPI provider's registry entry
+    // names in "SKFBin Path".
+    static CSKFCryptProvider* FromProviderName(const wchar_t* lpwProvName);
+
+    std::wstring GetProviderName() const { return m_wstrProviderName; }
+    std::wstring GetCurrentDevice() const { return m_wstrCurDeviceName; }
+    std::wstring GetCurrentContainer() const { return m_wstrCurContainerName; }
+
+    HRESULT ActivateProvider();
+    HRESULT EnumerateAllDevices(std::vector<std::wstring>& vecDeviceNames);
+    HRESULT GetDeviceObjInfo(std::wstring wstrDeviceName, DeviceObjInfo& stDeviceObjInfo);
+    HRESULT GetDeviceSealData(std::wstring wstrDeviceName, std::vector<SealData>& vecSealData);
+    HRESULT WriteDeviceSealData(std::wstring wstrDeviceName, const SealData& stSealData);
+
+    HRESULT OpenDevice(std::wstring wstrDeviceName);
+    HRESULT CreateContainer(std::wstring wstrDeviceName, std::wstring wstrContainerName);
+    HRESULT DeleteContainer(std::wstring wstrDeviceName, std::wstring wstrContainerName);
+    HRESULT OpenContainer(std::wstring wstrDeviceName, std::wstring wstrContainerName);
+    HRESULT CleanEmptyContainers(std::wstring wstrDeviceName);
+
+    // Key operations on the current device and container, under the key
+    // library's device lock. Outputs are array new.
+    HRESULT GenerateKeyPair(DWORD dwAlgID, BYTE** ppbyPublicKey, DWORD* pdwPublicKeySize);
+    HRESULT ImportKeyPair(DWORD dwAlgID, const BYTE* pbyEncSessionKey, DWORD dwEncSessionKeySize,
+                          const BYTE* pbyEncPrivateKey, DWORD dwEncPrivateKeySize);
+    HRESULT ExportCertificate(BYTE** ppbyCertData, DWORD* pdwCertDataSize);
+    HRESULT ImportCertificate(DWORD dwAlgID, const BYTE* pbyCertData, DWORD dwCertDataSize);
+    HRESULT SignBinaryData(const BYTE* pbySrcData, DWORD dwSrcDataSize, DWORD dwHashAlgID, BYTE** ppbySignedData,
+                           DWORD* pdwSignedDataSize);
+
+    // The handler of a device name, connected on first use; NULL when the
+    // key cannot be connected.
+    CSKFDeviceHandler* GetDeviceHandler(std::wstring wstrDeviceName);
+    void AddDeviceHandler(std::wstring wstrDeviceName, CSKFDeviceHandler* pDevHandler);
+    void ClearDeviceHandlers();
+
+private:
+    std::wstring m_wstrProviderName;
+    std::wstring m_wstrCurDeviceName;
+    std::wstring m_wstrCurContainerName;
+    BOOL m_bActivated;
+    std::map<std::wstring, CSKFDeviceHandler*> m_mapDeviceHandlers;  // owned
+};
+
+// The facade's handle: the address of a provider, 0 for none.
+typedef CSKFCryptProvider* HSKFCRYPTPROV;

@@ -16,9 +16,6 @@
 
 class CSKFContainerHandler;
 
-class CSKFCryptProvider;
-typedef CSKFCryptProvider* HSKFCRYPTPROV;
-
 // What the application supplies for user interaction. The layer owns the
 // registered object and deletes it when it is unregistered.
 class ISKFUIDelegator {
