@@ -24,7 +24,6 @@ constexpr char SKF_REQUEST_SIGNATURE_OID[] = "1.2.156.10197.1.501";
 constexpr DWORD SKF_CALG_SM2_SIGN = 0x3E00;
 constexpr DWORD SKF_CALG_SM2_KEYX = 0xBE00;
 constexpr DWORD SKF_CALG_RSA_KEYX = 0xA400;
-constexpr DWORD SKF_CALG_SM3 = 0x800F;
 
 // Generates a key pair in a container and returns its public key (CSP form):
 // key specification 1 the host's temporary SM2 pair, otherwise an SM2

@@ -337,9 +337,10 @@ HRESULT ParseEncryptCertPrivateKeyData(const wchar_t* lpwEncryptedData, DWORD* p
     } catch (const std::bad_alloc&) {
         CHECK_GOTO(true, L"New buffer", E_OUTOFMEMORY);
     }
-    hr = GetSessionKeyAndPriKeyASN1Object(wstrEncryptedData, &dwSessionAlg, &pbySessionKeyASN1,
+    // The session algorithm goes to the caller as soon as the types are read.
+    hr = GetSessionKeyAndPriKeyASN1Object(wstrEncryptedData, pdwSessionAlg, &pbySessionKeyASN1,
                                           &dwSessionKeyASN1Size, &pbyPrivateKeyASN1, &dwPrivateKeyASN1Size);
-    *pdwSessionAlg = dwSessionAlg;
+    if (hr == S_OK) dwSessionAlg = *pdwSessionAlg;
     CHECK_GOTO(hr != S_OK, L"GetSessionKeyAndPriKeyASN1Object", hr);
     TRACE_STEP(L"GetSessionKeyAndPriKeyASN1Object");
 

@@ -102,9 +102,47 @@ Bytes CipherBlob(const std::string& der) {
     return raw;
 }
 
+// The key provider's name registered for this tree's signed Keylinq.dll
+// (HKLM, "SKFBin Path"); the value it had is put back afterwards.
+class RegisteredProvider {
+public:
+    RegisteredProvider() {
+        const std::wstring key = std::wstring(L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\") +
+                                 SKF_KEY_PROVIDER_NAME;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &m_key,
+                            nullptr) != ERROR_SUCCESS)
+            return;
+        wchar_t old[MAX_PATH] = {};
+        DWORD size = sizeof old, type = 0;
+        m_hadValue = RegQueryValueExW(m_key, L"SKFBin Path", nullptr, &type, reinterpret_cast<BYTE*>(old), &size) ==
+                     ERROR_SUCCESS;
+        if (m_hadValue) m_old.assign(old, size / sizeof(wchar_t));
+        std::wstring path = KeylinqPath();
+        std::replace(path.begin(), path.end(), L'/', L'\\');
+        m_ok = RegSetValueExW(m_key, L"SKFBin Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                              DWORD((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    ~RegisteredProvider() {
+        if (!m_key) return;
+        if (m_hadValue)
+            RegSetValueExW(m_key, L"SKFBin Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(m_old.data()),
+                           DWORD(m_old.size() * sizeof(wchar_t)));
+        else
+            RegDeleteValueW(m_key, L"SKFBin Path");
+        RegCloseKey(m_key);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    HKEY m_key = nullptr;
+    bool m_hadValue = false, m_ok = false;
+    std::wstring m_old;
+};
+
 class CertRequest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(registered.ok());
         ASSERT_FALSE(KeylinqPath().empty()) << "KEYLINQ_DLL is not set";
         ASSERT_TRUE(control.connected());
         ASSERT_TRUE(ca.connected());
@@ -186,6 +224,7 @@ protected:
         requestDer = ToText(Base64Decode(requestText));
     }
 
+    RegisteredProvider registered;
     KeylinqLibrary& k = Keylinq();
     VirtualKeyControl control;
     uint32_t keyId = 0;
@@ -196,15 +235,15 @@ protected:
 };
 
 TEST_F(CertRequest, RenewalKeyWorkFromRequestToImportsAndSignature) {
-    HSKFCRYPTPROV handle = NewProvider();
-    ASSERT_NE(nullptr, handle);
-    const HSKFCRYPTPROV before = handle;
-
-    // The request: a new container named by a GUID, 64-character lines.
+    // The request on no handle: a new provider of the registered name, a new
+    // container named by a GUID, 64-character lines.
+    HSKFCRYPTPROV handle = 0;
     std::string requestDer;
     std::wstring container;
     ASSERT_NO_FATAL_FAILURE(Request(&handle, requestDer, container));
-    EXPECT_EQ(before, handle);
+    ASSERT_NE(nullptr, handle);
+    providers.push_back(handle);
+    const HSKFCRYPTPROV before = handle;
     ASSERT_EQ(38u, container.size());
     EXPECT_EQ(L'{', container.front());
     EXPECT_EQ(L'}', container.back());
@@ -221,15 +260,17 @@ TEST_F(CertRequest, RenewalKeyWorkFromRequestToImportsAndSignature) {
     ASSERT_TRUE(ca.CaCommand("CA_REQUEST " + testserver::ServerControl::Hex(requestDer), results, &answer)) << answer;
     ASSERT_EQ(2u, results.size());
     const std::string point = results[0], tempKeyBlob = results[1];
-    Container onKey(*this, container);
-    EXPECT_EQ(onKey.Point(TRUE), point);
+    EXPECT_EQ(Container(*this, container).Point(TRUE), point);
 
     // The signature certificate the CA issued for that point.
     ASSERT_TRUE(ca.CaCommand("CA_ISSUE SIGN " + testserver::ServerControl::Hex(point), results, &answer)) << answer;
     const std::string signCert = results[0];
     EXPECT_EQ(S_OK, SKFImportSignatureCert(deviceName.c_str(), container.c_str(), handle, SKF_KEY_PROVIDER_NAME,
                                            ScatteredBase64(signCert)));
-    EXPECT_EQ(signCert, onKey.Certificate(TRUE));
+    EXPECT_EQ(signCert, Container(*this, container).Certificate(TRUE));
+    // Again through a provider opened for the call by the registered name.
+    EXPECT_EQ(S_OK, SKFImportSignatureCert(deviceName.c_str(), container.c_str(), 0, SKF_KEY_PROVIDER_NAME,
+                                           ScatteredBase64(signCert)));
 
     // The encryption key pair the CA enveloped to the temporary key.
     ASSERT_TRUE(ca.CaCommand("CA_ENVELOPE " + testserver::ServerControl::Hex(tempKeyBlob) + " 306", results, &answer))
@@ -239,6 +280,7 @@ TEST_F(CertRequest, RenewalKeyWorkFromRequestToImportsAndSignature) {
     EXPECT_EQ(S_OK, SKFImportKeyExchangeCert(deviceName.c_str(), container.c_str(), handle, SKF_KEY_PROVIDER_NAME,
                                              L"SM2", std::wstring(envelope.begin(), envelope.end()),
                                              ScatteredBase64(encCert)));
+    Container onKey(*this, container);
     EXPECT_EQ(encPoint, onKey.Point(FALSE));
     EXPECT_EQ(encCert, onKey.Certificate(FALSE));
     const std::string secret = "renewal session secret";
@@ -285,12 +327,11 @@ TEST_F(CertRequest, KeyPairImportNeedsTheProviderThatMadeTheRequest) {
     HSKFCRYPTPROV other = NewProvider();
     EXPECT_EQ(E_INVALIDARG, SKFImportKeyExchangeCert(deviceName.c_str(), container.c_str(), other,
                                                      SKF_KEY_PROVIDER_NAME, L"SM2", envelope, cert));
-    Container onKey(*this, container);
-    EXPECT_EQ("", onKey.Point(FALSE));
+    EXPECT_EQ("", Container(*this, container).Point(FALSE));
     // The same import on the request's provider works.
     EXPECT_EQ(S_OK, SKFImportKeyExchangeCert(deviceName.c_str(), container.c_str(), handle, SKF_KEY_PROVIDER_NAME,
                                              L"sm2", envelope, cert));
-    EXPECT_EQ(results[2], onKey.Point(FALSE));
+    EXPECT_EQ(results[2], Container(*this, container).Point(FALSE));
 }
 
 TEST_F(CertRequest, FailedKeyGenerationLeavesNoContainer) {

@@ -251,6 +251,9 @@ public:
         if (!cert) return;
         der.assign(cert->pbCertEncoded, cert->pbCertEncoded + cert->cbCertEncoded);
         CertFreeCertificateContext(cert);
+        // rsaenh stores the container's keys when its last context goes.
+        CryptReleaseContext(prov, 0);
+        prov = 0;
     }
     ~MicrosoftContainer() {
         if (prov) CryptReleaseContext(prov, 0);
