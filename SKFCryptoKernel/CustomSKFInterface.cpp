@@ -160,6 +160,36 @@ exit:
     return hr;
 }
 
+HRESULT SKFUserCertInfoFromContainer(const ContainerObjInfo& container, FILETIME ftCurrentTime,
+                                     SKFUserCertInfo& stCertInfo) {
+    TRACE_SCOPE(L"SKFUserCertInfoFromContainer");
+    HRESULT hr = S_OK;
+    PCCERT_CONTEXT pCertContext = nullptr;
+
+    stCertInfo.Clear();
+    if (!container.strSignCert.empty()) {
+        hr = Base64CertToCertContext(container.strSignCert, &pCertContext);
+        if (hr != S_OK) FAIL_GOTO(L"Base64CertToCertContext", L"hResult != S_OK", HResultFromError(hr));
+        stCertInfo.dwSignCert = 1;
+    } else if (!container.strEncCert.empty()) {
+        hr = Base64CertToCertContext(container.strEncCert, &pCertContext);
+        if (hr != S_OK) FAIL_GOTO(L"Base64CertToCertContext", L"hResult != S_OK", HResultFromError(hr));
+        // An encryption certificate is listed only when it can also sign.
+        if (CheckCertKeyUsage(pCertContext, kDigitalSignature) != S_OK) {
+            hr = S_FALSE;
+            goto exit;
+        }
+    } else {
+        hr = S_FALSE;
+        goto exit;
+    }
+    stCertInfo.wstrContainerName = container.wstrContainerName;
+    FillCertInfo(stCertInfo, pCertContext, ftCurrentTime);
+exit:
+    if (pCertContext) CertFreeCertificateContext(pCertContext);
+    return hr;
+}
+
 HRESULT SKFGetProvDeviceList(const wchar_t* lpwSKFDllPath, SKFUserCSPInfo& stCSPInfo, FILETIME ftCurrentTime) {
     TRACE_SCOPE(L"SKFGetProvDeviceList");
     HRESULT hr = S_OK;
@@ -193,27 +223,8 @@ HRESULT SKFGetProvDeviceList(const wchar_t* lpwSKFDllPath, SKFUserCSPInfo& stCSP
         stKeyInfo.dwCertFound = 0;
         for (const ContainerObjInfo& container : stDeviceObjInfo.vetContainers) {
             SKFUserCertInfo stCertInfo;
-            PCCERT_CONTEXT pCertContext = nullptr;
-            if (!container.strSignCert.empty()) {
-                hr = Base64CertToCertContext(container.strSignCert, &pCertContext);
-                stCertInfo.dwSignCert = 1;
-            } else if (!container.strEncCert.empty()) {
-                hr = Base64CertToCertContext(container.strEncCert, &pCertContext);
-            } else {
-                continue;
-            }
-            // A certificate that does not decode skips its container only.
-            if (hr != S_OK) {
-                TRACE_FAIL(L"Base64CertToCertContext", L"hResult != S_OK", HResultFromError(hr));
-                continue;
-            }
-            if (!stCertInfo.dwSignCert && CheckCertKeyUsage(pCertContext, kDigitalSignature) != S_OK) {
-                CertFreeCertificateContext(pCertContext);
-                continue;
-            }
-            stCertInfo.wstrContainerName = container.wstrContainerName;
-            FillCertInfo(stCertInfo, pCertContext, ftCurrentTime);
-            CertFreeCertificateContext(pCertContext);
+            hr = SKFUserCertInfoFromContainer(container, ftCurrentTime, stCertInfo);
+            if (hr != S_OK) continue;  // no usable certificate, or one that does not decode (traced)
             stKeyInfo.dwCertFound = 1;
             stKeyInfo.vetCertInfo.push_back(stCertInfo);
         }

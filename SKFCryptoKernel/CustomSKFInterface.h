@@ -132,6 +132,11 @@ HRESULT SyncGetPluggedUSBKeyCSPInfoBySKF(const wchar_t* lpwSKFDllPathList, SKFUs
 // Scans one library: a key record per readable device, a certificate record
 // per container with a usable certificate. 0x8007000D when no key is plugged.
 HRESULT SKFGetProvDeviceList(const wchar_t* lpwSKFDllPath, SKFUserCSPInfo& stCSPInfo, FILETIME ftCurrentTime);
+// The certificate record of one container: S_OK with the record; S_FALSE
+// when the container gives none (no certificate text, or only an encryption
+// certificate without digitalSignature); the decoding failure otherwise.
+HRESULT SKFUserCertInfoFromContainer(const ContainerObjInfo& container, FILETIME ftCurrentTime,
+                                     SKFUserCertInfo& stCertInfo);
 HRESULT Base64CertToCertContext(std::string strBase64Cert, PCCERT_CONTEXT* ppCertContext);
 // The library of the provider "Quib CSP v6.0 (ZOPRA)" in the system folder
 // (a new buffer, array new), 0x80070490 when the list has no such entry.

@@ -6,7 +6,7 @@
 #include "TrustVerify.h"
 #include "XMLCertChain.h"
 
-#define TRACE_MODULE L"FunctionalitySet"
+#define TRACE_MODULE L"SKFCryptoKernel\\FunctionalitySet"
 
 HRESULT LoadPrivateTrustCertChain(HCERTSTORE* phCertStore) {
     TRACE_SCOPE(L"LoadPrivateTrustCertChain");

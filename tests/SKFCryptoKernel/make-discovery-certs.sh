@@ -23,9 +23,9 @@ mk() {  # name key serial subject days digest keyusage [sigopt]
     openssl x509 -inform DER -in "$name.der" -noout -text | sed -n 's/.*Public-Key: (\([0-9]*\) bit).*/\1/p'
   } > "$name.txt"
 }
-mk sm2-sign sm2.key 0x0A1B2C3D4E "/CN=Discovery SM2 Signer/O=Certaide Test" 400 sm3 digitalSignature \
+mk sm2-sign sm2.key 0x0A1B2C3D4E "/O=Certaide Test/CN=Discovery SM2 Signer" 400 sm3 digitalSignature \
   -sigopt distid:1234567812345678
-mk rsa-2048 rsa.key 0x7F0102 "/CN=Discovery RSA Signer/O=Certaide Test" 800 sha256 digitalSignature
-mk enc-ds rsa.key 0x3003 "/CN=Discovery Encipherment DS/O=Certaide Test" 60 sha256 "digitalSignature,keyEncipherment"
-mk enc-nods rsa.key 0x3004 "/CN=Discovery Encipherment/O=Certaide Test" 60 sha256 keyEncipherment
+mk rsa-2048 rsa.key 0x7F0102 "/O=Certaide Test/CN=Discovery RSA Signer" 800 sha256 digitalSignature
+mk enc-ds rsa.key 0x3003 "/O=Certaide Test/CN=Discovery Encipherment DS" 60 sha256 "digitalSignature,keyEncipherment"
+mk enc-nods rsa.key 0x3004 "/O=Certaide Test/CN=Discovery Encipherment" 60 sha256 keyEncipherment
 rm -f sm2.key rsa.key

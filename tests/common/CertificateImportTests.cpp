@@ -338,6 +338,38 @@ TEST(ImportSignCert, MicrosoftProviderAddsTheCertificateToMyWithTheKeyLink) {
     }
 }
 
+TEST(ImportSignCert, KeyProviderPutsTheCertificateOnTheContainerKeyAndLeavesMyAlone) {
+    const wchar_t kKeyProvider[] = L"Quib CSP v6.0 (ZOPRA)";
+    MicrosoftContainer source(AT_SIGNATURE);  // only for a certificate
+    ASSERT_FALSE(source.der.empty());
+    std::wstring name;
+    ASSERT_EQ(S_OK, CreateGUIDString(name));
+    HCRYPTPROV prov = 0;
+    HCRYPTKEY key = 0;
+    ASSERT_TRUE(CryptAcquireContextW(&prov, name.c_str(), kKeyProvider, PROV_RSA_FULL, CRYPT_NEWKEYSET))
+        << "the test provider is registered by the prefix set-up";
+    ASSERT_TRUE(CryptGenKey(prov, AT_SIGNATURE, 0, &key));
+    CryptDestroyKey(key);
+    CryptReleaseContext(prov, 0);
+
+    EXPECT_EQ(S_OK, ImportSignCert(AT_SIGNATURE, source.Base64WithCommas().c_str(), kKeyProvider, name.c_str(), L"RSA"));
+    EXPECT_EQ(nullptr, source.FindInMy());
+    // No exchange key in the container: refused, nothing written.
+    EXPECT_EQ(HRESULT(NTE_NO_KEY),
+              ImportSignCert(AT_KEYEXCHANGE, source.Base64WithCommas().c_str(), kKeyProvider, name.c_str(), L"RSA"));
+
+    ASSERT_TRUE(CryptAcquireContextW(&prov, name.c_str(), kKeyProvider, PROV_RSA_FULL, 0));
+    ASSERT_TRUE(CryptGetUserKey(prov, AT_SIGNATURE, &key));
+    Bytes onKey(4096);
+    DWORD size = DWORD(onKey.size());
+    EXPECT_TRUE(CryptGetKeyParam(key, KP_CERTIFICATE, onKey.data(), &size, 0));
+    onKey.resize(size);
+    EXPECT_EQ(source.der, onKey);
+    CryptDestroyKey(key);
+    CryptReleaseContext(prov, 0);
+    CryptAcquireContextW(&prov, name.c_str(), kKeyProvider, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+}
+
 TEST(ImportSignCert, FailuresLeaveMyAlone) {
     MicrosoftContainer container(AT_SIGNATURE);
     ASSERT_FALSE(container.der.empty());

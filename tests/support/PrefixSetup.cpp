@@ -1,10 +1,13 @@
 // Prepares a build tree's Wine prefix for the tests (a CTest fixture; safe
 // to run again):
-//   prefix_setup [--trust-root CERT.pem]... [--winxp PROGRAM.exe]...
+//   prefix_setup [--trust-root CERT.pem]... [--winxp PROGRAM.exe]... [--csp NAME DLL SKFBIN]...
 // --trust-root  puts the certificate into LocalMachine's ROOT store (kept if
 //               already there), as a system administrator would;
 // --winxp       makes Wine report Windows XP (5.1) to that program
 //               (HKCU\Software\Wine\AppDefaults\PROGRAM\Version = winxp).
+// --csp         registers a CryptoAPI provider of type 1 (PROV_RSA_FULL)
+//               under that name, in this program's registry view, with its
+//               "Image Path" and the "SKFBin Path" of its key library.
 // Host paths (starting with "/") are read through drive Z:.
 #include <windows.h>
 // wincrypt.h after windows.h.
@@ -65,6 +68,31 @@ bool ReportWindowsXp(const wchar_t* program) {
     return rc == ERROR_SUCCESS;
 }
 
+bool RegisterCsp(const wchar_t* name, const wchar_t* dll, const wchar_t* skfBin) {
+    const std::wstring key = std::wstring(L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\") + name;
+    HKEY h = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr) !=
+        ERROR_SUCCESS) {
+        fwprintf(stderr, L"prefix_setup: cannot create %ls\n", key.c_str());
+        return false;
+    }
+    auto text = [h](const wchar_t* value, const std::wstring& data) {
+        return RegSetValueExW(h, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                              DWORD((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    };
+    std::wstring image = WinePath(dll), bin = WinePath(skfBin);
+    for (std::wstring* p : {&image, &bin})
+        for (wchar_t& c : *p)
+            if (c == L'/') c = L'\\';
+    const DWORD type = PROV_RSA_FULL;
+    const bool ok = text(L"Image Path", image) && text(L"SKFBin Path", bin) &&
+                    RegSetValueExW(h, L"Type", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&type), sizeof type) ==
+                        ERROR_SUCCESS;
+    RegCloseKey(h);
+    if (!ok) fwprintf(stderr, L"prefix_setup: cannot register the provider %ls\n", name);
+    return ok;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -73,6 +101,9 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring arg = argv[i];
         if (arg == L"--trust-root" && i + 1 < argc) {
             ok = TrustRoot(argv[++i]) && ok;
+        } else if (arg == L"--csp" && i + 3 < argc) {
+            ok = RegisterCsp(argv[i + 1], argv[i + 2], argv[i + 3]) && ok;
+            i += 3;
         } else if (arg == L"--winxp" && i + 1 < argc) {
             ok = ReportWindowsXp(argv[++i]) && ok;
         } else {
