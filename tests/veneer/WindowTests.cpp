@@ -443,6 +443,7 @@ TEST_F(SkinnedWindowTest, CaptionBordersButtonsAndKeys) {
     SetForegroundWindow(window);
     PaintNow(window);
     EXPECT_EQ(1, frame.inits);
+    uitest::SavePng(uitest::GrabWindow(window), "frame");
     RECT client = {};
     GetClientRect(window, &client);
     const int w = client.right, h = client.bottom;
@@ -524,6 +525,8 @@ TEST_F(SkinnedWindowTest, CaptionBordersButtonsAndKeys) {
     DeleteObject(region);
     GetWindowRect(window, &after);
     EXPECT_NE(window, WindowFromPoint(POINT{after.left + 1, after.top + 1}));
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    uitest::SavePng(uitest::GrabScreen(after), "round-corner");
     EXPECT_EQ(window, WindowFromPoint(POINT{after.left + 15, after.top + 15}));
 
     // "closebtn" posts WM_CLOSE with 1: the modal loop returns it.
