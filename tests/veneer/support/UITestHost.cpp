@@ -136,15 +136,7 @@ void HostWindow::Repaint() {
     RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
-Capture HostWindow::Grab() {
-    RECT client = {};
-    GetClientRect(m_window, &client);
-    Surface surface(client.right, client.bottom, 0);
-    HDC dc = GetDC(m_window);
-    BitBlt(surface.DC(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
-    ReleaseDC(m_window, dc);
-    return surface.Grab();
-}
+Capture HostWindow::Grab() { return GrabWindow(m_window); }
 
 LRESULT CALLBACK HostWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     HostWindow* host = reinterpret_cast<HostWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -222,6 +214,24 @@ void WriteToFile(void* context, void* data, int size) {
     WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr);
 }
 }  // namespace
+
+Capture GrabScreen(const RECT& screen) {
+    Surface surface(screen.right - screen.left, screen.bottom - screen.top, 0);
+    HDC dc = GetDC(nullptr);
+    BitBlt(surface.DC(), 0, 0, surface.Width(), surface.Height(), dc, screen.left, screen.top, SRCCOPY);
+    ReleaseDC(nullptr, dc);
+    return surface.Grab();
+}
+
+Capture GrabWindow(HWND window) {
+    RECT client = {};
+    GetClientRect(window, &client);
+    Surface surface(client.right, client.bottom, 0);
+    HDC dc = GetDC(window);
+    BitBlt(surface.DC(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+    ReleaseDC(window, dc);
+    return surface.Grab();
+}
 
 void SavePng(const Capture& capture, const std::string& name) {
     std::string dir = HostEnvPath("VENEER_ARTIFACT_DIR");

@@ -85,6 +85,10 @@ private:
     DWORD* m_bits;
 };
 
+// What the screen shows in a rectangle (under the desktop_input lock: other
+// programs' windows would show), and a window's client area from its own DC.
+Capture GrabScreen(const RECT& screen);
+Capture GrabWindow(HWND window);
 // Saves a capture as build/<arch>/test-artifacts/<program>[_<dpi>dpi]/<name>.png.
 void SavePng(const Capture& capture, const std::string& name);
 // Runs the thread's queue until it is empty (no waiting).
