@@ -40,7 +40,7 @@ add() {   # kind, zip options..., -- files...
   local f
   for f in "$@"; do printf '%s %s\n' "$kind" "$f" >> "$manifest"; done
 }
-enc_deflated=(resource.xml lan_cn.xml layouts/main.xml layouts/nested/child.xml images/button.png
+enc_deflated=(resource.xml lan_cn.xml layouts/main.xml layouts/nested/child.xml windows/frame.xml images/button.png
   images/button@150.png images/rule.png images/rule@150.png images/resource.png images/tile.bmp
   order/which.png fonts/"$(basename "$font")" big/seq.txt big/empty.xml big/4mib.xml big/4mib1.xml)
 add enc -P "$password" -- "${enc_deflated[@]}"

@@ -177,6 +177,29 @@ void CLayoutBuilder::ApplyWindowAttributes(CSkinXmlNode& root, CPaintManagerUI* 
             manager->SetUseGdiplusText(ReadBool(value));
         } else if (Is(key, L"textrenderinghint")) {
             manager->SetGdiplusTextRenderingHint(_wtoi(value));
+        } else if (Is(key, L"shadowsize")) {
+            manager->GetShadow()->SetSize(_wtoi(value));
+        } else if (Is(key, L"shadowsharpness")) {
+            manager->GetShadow()->SetSharpness(_wtoi(value));
+        } else if (Is(key, L"shadowdarkness")) {
+            manager->GetShadow()->SetDarkness(_wtoi(value));
+        } else if (Is(key, L"shadowposition")) {
+            long v[2];
+            ReadIntList(value, v, 2);
+            manager->GetShadow()->SetPosition(v[0], v[1]);
+        } else if (Is(key, L"shadowcolor")) {
+            // Markup colours are 0xAARRGGBB; the shadow keeps red in its lowest byte.
+            const DWORD argb = ReadHexColor(value);
+            manager->GetShadow()->SetColor(RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF));
+            if (manager->GetShadow()->GetShadowWindow()) manager->GetShadow()->Update(manager->GetPaintWindow());
+        } else if (Is(key, L"shadowcorner")) {
+            long v[4];
+            ReadIntList(value, v, 4);
+            manager->GetShadow()->SetShadowCorner(v[0], v[1], v[2], v[3]);
+        } else if (Is(key, L"shadowimage")) {
+            manager->GetShadow()->SetImage(value);
+        } else if (Is(key, L"showshadow")) {
+            manager->GetShadow()->SetShowShadow(ReadBool(value));
         }
     }
 }

@@ -44,9 +44,13 @@ CPaintManagerUI::CPaintManagerUI() {
     Gdiplus::GdiplusStartupInput* input = new Gdiplus::GdiplusStartupInput;
     m_gdiplusInput = input;
     Gdiplus::GdiplusStartup(&m_gdiplusToken, input, nullptr);
+    CShadowUI::Initialize();
 }
 
 CPaintManagerUI::~CPaintManagerUI() {
+    RevokeDropTarget();
+    if (m_dragImage) DeleteObject(m_dragImage);
+    m_dragImage = nullptr;
     ReleaseOffscreen();
     if (m_toolTip && IsWindow(m_toolTip)) DestroyWindow(m_toolTip);
     m_toolTip = nullptr;
@@ -96,6 +100,8 @@ bool CPaintManagerUI::AttachWindow(HWND window) {
         m_paintDC = window ? GetDC(window) : nullptr;
         AddManager(this);
     }
+    RevokeDropTarget();
+    SetDropWindow(window);
     return RegisterDropTarget();
 }
 

@@ -6,8 +6,10 @@
 #include <commctrl.h>
 
 #include "Control.h"
+#include "DragDrop.h"
 #include "DpiScaler.h"
 #include "ResourceCache.h"
+#include "Shadow.h"
 #include "SkinArchive.h"
 #include "UIValueTypes.h"
 
@@ -67,7 +69,7 @@ void ChildWindowClientRect(HWND child, RECT& out, HWND parent);
 int DibColorCount(const BITMAPINFOHEADER* header);
 int DibColorTableBytes(const BITMAPINFOHEADER* header);
 
-class CPaintManagerUI {
+class CPaintManagerUI : public CIDropTarget {
 public:
     CPaintManagerUI();
     virtual ~CPaintManagerUI();
@@ -75,8 +77,22 @@ public:
     CPaintManagerUI& operator=(const CPaintManagerUI&) = delete;
 
     bool AttachWindow(HWND window);
-    bool RegisterDropTarget() { return true; }
+    // Registers the window for OLE drops (bitmaps, DIBs, metafiles and
+    // bitmap files); false when OLE refuses (no COM on the thread).
+    bool RegisterDropTarget();
+    bool IsDropTargetRegistered() const { return m_dropRegistered; }
+    void RevokeDropTarget();
+    // A dropped bitmap goes to the drop window with STM_SETIMAGE; true asks
+    // the caller to release the medium.
+    bool OnDataDropped(FORMATETC* format, STGMEDIUM& medium, DWORD* effect) override;
+    // The manager lives in its window: OLE's last reference never deletes it.
+    ULONG STDMETHODCALLTYPE Release() override;
+    // The picture of the control that a drag from it carries, and the
+    // effect that the last drag ended with.
+    HBITMAP GetDragImage() const { return m_dragImage; }
+    DWORD GetLastDragEffect() const { return m_lastDragEffect; }
     HWND GetPaintWindow() const { return m_paintWindow; }
+    CShadowUI* GetShadow() { return &m_shadow; }
     HDC GetPaintDC() const { return m_paintDC; }
     CControlUI* GetRoot() const { return m_root; }
     CDpiScaler* GetDpiScaler();
@@ -292,6 +308,7 @@ private:
     static void FreeDrawSpecMap(CStringKeyMap& map);
 
     void RunDeferredWork();
+    void StartDrag();
     // The window-message cases (mouse, keys, paint).
     bool HandlePaint();
     void ReleaseOffscreen();
@@ -354,6 +371,9 @@ private:
     RECT m_layeredDirty = {};
     bool m_captured = false;
     bool m_dragPending = false;
+    HBITMAP m_dragImage = nullptr;
+    DWORD m_lastDragEffect = 0;
+    bool m_dropRegistered = false;
     bool m_virtualWndNames = false;
     int m_nextVariantFont = 30000;
     CPointerArray m_listeners;
@@ -372,6 +392,7 @@ private:
     bool m_useSharedResources = false;
     CPointerArray m_privateFonts;
     SkinResourceSet m_resources;
+    CShadowUI m_shadow;
 };
 
 }  // namespace Veneer

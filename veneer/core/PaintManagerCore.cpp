@@ -248,6 +248,10 @@ bool CPaintManagerUI::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lP
     case kDeferredWorkMessage:
         RunDeferredWork();
         return false;
+    case WM_DESTROY:
+        // OLE holds the manager while the window is registered.
+        RevokeDropTarget();
+        return false;
     case WM_PAINT:
         return HandlePaint();
     case WM_ERASEBKGND:
@@ -442,6 +446,7 @@ CControlUI* RegisterName(CControlUI* control, void* data) {
 }  // namespace
 
 bool CPaintManagerUI::SetRootControl(CControlUI* root) {
+    m_shadow.Create(this);
     SetFocusedControl(nullptr);
     m_keyDown = m_hover = m_pressed = nullptr;
     if (m_root) {

@@ -75,6 +75,7 @@ bool CPaintManagerUI::HandlePaint() {
             if (m_firstPaintPending) {
                 m_firstPaintPending = false;
                 SendNotification(m_root, L"windowinit");
+                m_shadow.Show(m_paintWindow);
             }
         }
     }
@@ -316,7 +317,10 @@ bool CPaintManagerUI::HandleMouseMove(WPARAM wParam, LPARAM lParam) {
     m_mousePos = point;
     CControlUI* candidate = FindControlAt(point);
     if (candidate && candidate->GetManager() != this) return false;
-    if (moved && m_dragPending && wParam == MK_LBUTTON) return false;   // drag start: not built yet
+    if (moved && m_dragPending && wParam == MK_LBUTTON) {
+        StartDrag();
+        return false;
+    }
     if (candidate != m_hover && m_hover) {
         CControlUI* old = m_hover;
         ControlEvent event = BuildEvent(EventMouseLeave, old, wParam, lParam);
@@ -370,7 +374,11 @@ void CPaintManagerUI::HandleButtonDown(UINT message, WPARAM wParam, LPARAM lPara
     } else {
         if (message == WM_RBUTTONDOWN) type = EventRightButtonDown;
         if (message == WM_MBUTTONDOWN) type = EventMiddleButtonDown;
-        if (message == WM_LBUTTONDOWN && control->IsDragEnabled()) m_dragPending = true;
+        if (message == WM_LBUTTONDOWN && control->IsDragEnabled()) {
+            m_dragPending = true;
+            if (m_dragImage) DeleteObject(m_dragImage);
+            m_dragImage = CSkinRenderer::RenderControlBitmap(this, control, control->GetPos());
+        }
         CaptureMouse();
     }
     m_pressed = control;

@@ -487,8 +487,8 @@ TEST_F(GifControlTest, WhereTheLabelFindsItsGif) {
         bool player;
         bool drawn;
     } rows[] = {
-        {L"file='301' restype='GIF'", L"301", true, true},   // the module resource
-        {L"file='301' restype=''", L"301", false, false},    // a digit name is only a resource
+        {L"file='311' restype='GIF'", L"311", true, true},   // the module resource
+        {L"file='311' restype=''", L"311", false, false},    // a digit name is only a resource
         {L"file='gif/one.gif'", L"gif/one.gif", false, true},  // one frame: a still picture
         {L"gif/plain87.gif", L"gif/plain87.gif", true, true},
     };

@@ -17,6 +17,21 @@ void Type(const char* text);
 // A left click at the centre of the window; false (and what was there
 // instead on stderr) when the window was not the one under that point.
 bool Click(HWND hWnd);
+// The cursor to a screen point (an absolute move, as a mouse's).
+void MoveTo(POINT screen);
+// A button going down or up at a screen point: MOUSEEVENTF_LEFTDOWN,
+// MOUSEEVENTF_LEFTUP, MOUSEEVENTF_RIGHTDOWN ... as `flag`.
+void Button(POINT screen, DWORD flag);
+// A wheel turn (WHEEL_DELTA units, negative: towards the user) at a point.
+void Wheel(POINT screen, int delta);
+// Presses (down) or releases a key without its partner event: modifiers
+// held around other input. Under Wine an injected move resets the modifier
+// state, so hold them again after a move when they must stay down.
+void KeyState(WORD vk, bool down);
+// A left-button drag from one screen point to another in `steps` moves,
+// each move's point carried by its event; the optional keys are held
+// (pressed again before every move) and released after the button.
+void Drag(POINT from, POINT to, int steps = 8, std::vector<WORD> modifiers = {});
 // Polls until the condition holds (at most about 10 s, or ms).
 bool WaitFor(const std::function<bool()>& condition);
 bool WaitFor(const std::function<bool()>& condition, int ms);

@@ -72,6 +72,64 @@ std::string InputState(HWND hWnd) {
     return out;
 }
 
+namespace {
+
+INPUT MouseInput(POINT screen, DWORD flags, int data = 0) {
+    const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    INPUT in = {};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = LONG((screen.x * 65536LL + cx - 1) / cx);  // the screen's 0..65535 scale
+    in.mi.dy = LONG((screen.y * 65536LL + cy - 1) / cy);
+    in.mi.mouseData = DWORD(data);
+    in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    return in;
+}
+
+}  // namespace
+
+void MoveTo(POINT screen) {
+    INPUT in = MouseInput(screen, 0);
+    SendInput(1, &in, sizeof(INPUT));
+    Sleep(20);
+}
+
+void Button(POINT screen, DWORD flag) {
+    INPUT in = MouseInput(screen, flag);
+    SendInput(1, &in, sizeof(INPUT));
+    Sleep(20);
+}
+
+void Wheel(POINT screen, int delta) {
+    INPUT in = MouseInput(screen, MOUSEEVENTF_WHEEL, delta);
+    SendInput(1, &in, sizeof(INPUT));
+    Sleep(20);
+}
+
+void KeyState(WORD vk, bool down) {
+    INPUT in = {};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.wScan = WORD(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    SendInput(1, &in, sizeof(INPUT));
+    Sleep(10);
+}
+
+void Drag(POINT from, POINT to, int steps, std::vector<WORD> modifiers) {
+    if (steps < 1) steps = 1;
+    for (WORD m : modifiers) KeyState(m, true);
+    MoveTo(from);
+    for (WORD m : modifiers) KeyState(m, true);
+    Button(from, MOUSEEVENTF_LEFTDOWN);
+    for (int i = 1; i <= steps; ++i) {
+        const POINT p = {from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps};
+        for (WORD m : modifiers) KeyState(m, true);
+        MoveTo(p);
+    }
+    Button(to, MOUSEEVENTF_LEFTUP);
+    for (WORD m : modifiers) KeyState(m, false);
+}
+
 bool Click(HWND hWnd) {
     RECT r;
     GetWindowRect(hWnd, &r);
