@@ -3,6 +3,7 @@
 
 #include "Button.h"
 #include "ControlFactory.h"
+#include "Edit.h"
 #include "GifAnimation.h"
 #include "GifAnimationEx.h"
 #include "GroupBox.h"
@@ -16,6 +17,7 @@ namespace Veneer {
 void RegisterControlClasses() {
     CControlFactory* factory = CControlFactory::GetInstance();
     factory->RegisterControlClass(L"CButtonUI", &CButtonUI::CreateButtonUI);
+    factory->RegisterControlClass(L"CEditUI", &CEditUI::CreateEditUI);
     factory->RegisterControlClass(L"CGifAnimationUI", &CGifAnimationUI::CreateGifAnimationUI);
     factory->RegisterControlClass(L"CGifAnimationExUI", &CGifAnimationExUI::CreateGifAnimationExUI);
     factory->RegisterControlClass(L"CGroupBoxUI", &CGroupBoxUI::CreateGroupBoxUI);

@@ -202,7 +202,9 @@ TEST_F(GifPlayerTest, BadDataIsRefused) {
             EXPECT_TRUE(accepted) << size;
             EXPECT_GE(player.GetFrameCount(), lastCount) << size;
             // Only the trailer may be missing for all four frames to be there.
-            if (size + 1 < valid.size()) EXPECT_LT(player.GetFrameCount(), 4) << size;
+            if (size + 1 < valid.size()) {
+                EXPECT_LT(player.GetFrameCount(), 4) << size;
+            }
             lastCount = player.GetFrameCount();
         }
     }
