@@ -174,7 +174,7 @@ TEST_F(ImageCache, CatalogIdsAndRetriesOfMissingImages) {
     Gdiplus::Image* gdiplus = CSkinRenderer::LoadGdiplusImage(L"IMG_BUTTON");
     ASSERT_NE(nullptr, gdiplus);
     EXPECT_EQ(8u, gdiplus->GetWidth());
-    delete gdiplus;
+    CSkinRenderer::FreeGdiplusImage(gdiplus);
     EXPECT_EQ(nullptr, CSkinRenderer::LoadGdiplusImage(L"images/missing.png"));
     catalog.Release();
 

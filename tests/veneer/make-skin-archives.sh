@@ -48,6 +48,8 @@ add enc -P "$password" -0 -- stored/dialog.xml stored/seq.txt
 add plain -- plain/readme.txt
 add plain -0 -- plain/flip.txt
 add bzip2 -P "$password" -Z bzip2 -- bzip2/numbers.txt
+# The GIF test files, but for the one that only the folder has.
+add enc -P "$password" -- $(cd "$src" && ls gif/*.gif | grep -v '^gif/folderonly\.gif$')
 # Directory entries too.
 zip -q -X "$out/skin.zip" layouts/ images/
 

@@ -3,6 +3,9 @@
 
 #include "Button.h"
 #include "ControlFactory.h"
+#include "Edit.h"
+#include "GifAnimation.h"
+#include "GifAnimationEx.h"
 #include "GroupBox.h"
 #include "List.h"
 #include "ListHeader.h"
@@ -14,6 +17,9 @@ namespace Veneer {
 void RegisterControlClasses() {
     CControlFactory* factory = CControlFactory::GetInstance();
     factory->RegisterControlClass(L"CButtonUI", &CButtonUI::CreateButtonUI);
+    factory->RegisterControlClass(L"CEditUI", &CEditUI::CreateEditUI);
+    factory->RegisterControlClass(L"CGifAnimationUI", &CGifAnimationUI::CreateGifAnimationUI);
+    factory->RegisterControlClass(L"CGifAnimationExUI", &CGifAnimationExUI::CreateGifAnimationExUI);
     factory->RegisterControlClass(L"CGroupBoxUI", &CGroupBoxUI::CreateGroupBoxUI);
     factory->RegisterControlClass(L"CListUI", &CListUI::CreateListUI);
     factory->RegisterControlClass(L"CListHeaderUI", &CListHeaderUI::CreateListHeaderUI);

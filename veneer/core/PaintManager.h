@@ -279,6 +279,8 @@ public:
     static void DeleteFontEntry(FontEntry* entry);
 
     // Images.
+    // The image of that name in the window's or the shared map; none is loaded.
+    LoadedImage* FindImage(const wchar_t* name);
     LoadedImage* GetOrLoadImage(const wchar_t* name, const wchar_t* resourceType = nullptr,
                                 DWORD mask = 0, bool adjustable = false);
     LoadedImage* AddImage(const wchar_t* resourceType, const wchar_t* name, DWORD mask,

@@ -245,14 +245,17 @@ void CPaintManagerUI::RemoveAllFonts() { FreeFontMap(m_resources.fonts); }
 
 // ------------------------------------------------------------------ images
 
+LoadedImage* CPaintManagerUI::FindImage(const wchar_t* name) {
+    if (!name || !*name) return nullptr;
+    if (LoadedImage* image = static_cast<LoadedImage*>(m_resources.images.Find(name))) return image;
+    CUISharedLock lock;
+    return static_cast<LoadedImage*>(GetSharedResources().images.Find(name));
+}
+
 LoadedImage* CPaintManagerUI::GetOrLoadImage(const wchar_t* name, const wchar_t* resourceType, DWORD mask,
                                              bool adjustable) {
     if (!name || !*name) return nullptr;
-    if (LoadedImage* image = static_cast<LoadedImage*>(m_resources.images.Find(name))) return image;
-    {
-        CUISharedLock lock;
-        if (LoadedImage* image = static_cast<LoadedImage*>(GetSharedResources().images.Find(name))) return image;
-    }
+    if (LoadedImage* image = FindImage(name)) return image;
     return AddImage(resourceType, name, mask, adjustable, false);
 }
 

@@ -524,6 +524,9 @@ bool ReadSkinFile(const wchar_t* name, const wchar_t* resourceType, SkinFileKind
     if (!name || !*name) return Fail(error, kind == SkinFileLayout ? kErrOpenFile : nullptr);
     const DWORD limit = kind == SkinFileLayout ? kMaxLayoutFileSize : 0xFFFFFFFEu;
     bool found = false;
+    if (kind == SkinFileGif && resourceType && name[0] >= L'0' && name[0] <= L'9') {
+        return *resourceType && ReadModuleResource(name, resourceType, out);
+    }
     if (kind == SkinFileImage && resourceType && *resourceType) {
         if (ReadModuleResource(name, resourceType, out)) return true;
     } else {
@@ -536,7 +539,7 @@ bool ReadSkinFile(const wchar_t* name, const wchar_t* resourceType, SkinFileKind
         }
     }
     if (found) return true;
-    if (kind == SkinFileLayout) return false;
+    if (kind == SkinFileLayout || kind == SkinFileGif) return false;
     return ReadWholeFile(name, out, limit, nullptr);
 }
 

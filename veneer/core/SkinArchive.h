@@ -27,7 +27,10 @@ void InitZipCryptoKeys(const char* password, uint32_t keys[3]);
 void UpdateZipCryptoKeys(uint32_t keys[3], unsigned char byte);
 
 // Reading one skin file, in the look-up order that each kind of file uses.
-enum SkinFileKind { SkinFileLayout, SkinFileImage, SkinFileFont };
+// SkinFileGif: a digit name with a resource type (even an empty one) is only
+// a module resource of that type; any other name only the archive entry
+// while an archive is set, else only the file in the resource folder.
+enum SkinFileKind { SkinFileLayout, SkinFileImage, SkinFileFont, SkinFileGif };
 
 struct SkinFileBytes {
     SkinFileBytes() = default;

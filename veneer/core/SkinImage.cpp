@@ -16,6 +16,17 @@
 namespace Veneer {
 
 namespace {
+// A GDI+ image made from a stream that it owns: GDI+ may read the stream at
+// any time while the image lives (frames are decoded as they are selected).
+class StreamImage : public Gdiplus::Image {
+public:
+    explicit StreamImage(IStream* stream) : Gdiplus::Image(stream, FALSE), m_stream(stream) {}
+    IStream* Stream() const { return m_stream; }
+
+private:
+    IStream* m_stream;
+};
+
 CUIString ResolveImageName(const wchar_t* name) {
     CUIString path = GetResourceCatalog().GetImagePath(name);
     return path.IsEmpty() ? CUIString(name) : path;
@@ -78,17 +89,8 @@ LoadedImage* CSkinRenderer::DecodeImage(const BYTE* bytes, DWORD size, DWORD mas
     for (size_t i = 0; i < pixels; ++i) {
         const BYTE r = rgba[i * 4], g = rgba[i * 4 + 1], b = rgba[i * 4 + 2], a = rgba[i * 4 + 3];
         BYTE* px = out + i * 4;
-        px[3] = a;
-        if (a == 255) {
-            px[0] = b;
-            px[1] = g;
-            px[2] = r;
-        } else {
-            px[0] = static_cast<BYTE>(b * a / 255);
-            px[1] = static_cast<BYTE>(g * a / 255);
-            px[2] = static_cast<BYTE>(r * a / 255);
-            hasAlpha = true;
-        }
+        StorePremultiplied(px, r, g, b, a);
+        if (a != 255) hasAlpha = true;
         const DWORD value = (static_cast<DWORD>(px[3]) << 24) | (static_cast<DWORD>(px[2]) << 16) |
                             (static_cast<DWORD>(px[1]) << 8) | px[0];
         if (value == mask) {
@@ -143,14 +145,20 @@ Gdiplus::Image* CSkinRenderer::GdiplusImageFromBytes(const BYTE* bytes, DWORD si
         GlobalFree(block);
         return nullptr;
     }
-    Gdiplus::Image* image = Gdiplus::Image::FromStream(stream);
-    // The image keeps its own reference to the stream.
-    stream->Release();
-    if (image && image->GetLastStatus() != Gdiplus::Ok) {
-        delete image;
+    StreamImage* image = new StreamImage(stream);   // GDI+ allocates: null on failure
+    if (!image || image->GetLastStatus() != Gdiplus::Ok) {
+        FreeGdiplusImage(image);
+        if (!image) stream->Release();
         return nullptr;
     }
     return image;
+}
+
+void CSkinRenderer::FreeGdiplusImage(Gdiplus::Image* image) {
+    if (!image) return;
+    IStream* stream = static_cast<StreamImage*>(image)->Stream();
+    delete image;
+    if (stream) stream->Release();
 }
 
 }  // namespace Veneer

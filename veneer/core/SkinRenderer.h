@@ -34,6 +34,15 @@ private:
     HRGN m_saved = nullptr;
 };
 
+// One pixel of a premultiplied 32-bit DIB (blue, green, red, alpha) from
+// straight colour; an opaque pixel keeps its colour exactly.
+inline void StorePremultiplied(BYTE* px, BYTE r, BYTE g, BYTE b, BYTE a) {
+    px[3] = a;
+    px[0] = a == 255 ? b : static_cast<BYTE>(b * a / 255);
+    px[1] = a == 255 ? g : static_cast<BYTE>(g * a / 255);
+    px[2] = a == 255 ? r : static_cast<BYTE>(r * a / 255);
+}
+
 class CSkinRenderer {
 public:
     // ---- images and colours
@@ -81,7 +90,10 @@ public:
     static void FreeImage(LoadedImage* image);
     static void RestoreImagePixels(LoadedImage* image);
     static Gdiplus::Image* LoadGdiplusImage(const wchar_t* name);
+    // The image reads its stream for as long as it lives: free it only with
+    // FreeGdiplusImage, which disposes the image and then releases the stream.
     static Gdiplus::Image* GdiplusImageFromBytes(const BYTE* bytes, DWORD size);
+    static void FreeGdiplusImage(Gdiplus::Image* image);
 };
 
 }  // namespace Veneer
