@@ -360,6 +360,9 @@ TEST_F(Sm2Hooks, IntegerFormPrivateKeyDecodesToTheScalar) {
             const size_t pubLen = EC_KEY_key2buf(key.ec, POINT_CONVERSION_UNCOMPRESSED, &pub, nullptr);
             pk->publicKey = ASN1_BIT_STRING_new();
             ASN1_BIT_STRING_set(pk->publicKey, pub, int(pubLen));
+            // Every octet of the point, with 0 unused bits: left to itself the
+            // encoder drops trailing zero octets (a point ending in 0x00).
+            pk->publicKey->flags = (pk->publicKey->flags & ~0x07L) | ASN1_STRING_FLAG_BITS_LEFT;
             OPENSSL_free(pub);
         }
         unsigned char* der = nullptr;
