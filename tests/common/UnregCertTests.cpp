@@ -19,6 +19,35 @@
 
 namespace {
 
+// Where the viewer's case is, for the watchdog: a step that lasts longer
+// than a minute is printed and the program ends, instead of hanging its run.
+volatile const char* g_step = "start";
+volatile LONG g_stepCount = 0;
+volatile bool g_watching = true;
+void Step(const char* what) {
+    g_step = what;
+    InterlockedIncrement(&g_stepCount);
+}
+DWORD WINAPI Watchdog(LPVOID) {
+    LONG seen = -1;
+    int still = 0;
+    for (;;) {
+        Sleep(1000);
+        const LONG now = g_stepCount;
+        still = now == seen ? still + 1 : 0;
+        seen = now;
+        if (still == 60 && g_watching) {
+            printf("\n*** stuck for 60 s at: %s\n", const_cast<const char*>(g_step));
+            fflush(stdout);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+    }
+}
+void StartWatchdog() {
+    static HANDLE watchdog = CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
+    (void)watchdog;
+}
+
 constexpr ULONGLONG kSecond = 10000000ULL;
 constexpr ULONGLONG kMinute = 60 * kSecond;
 constexpr ULONGLONG kHour = 60 * kMinute;
@@ -193,12 +222,15 @@ struct DialogSearch {
 BOOL CALLBACK FindText(HWND child, LPARAM param) {
     DialogSearch* search = reinterpret_cast<DialogSearch*>(param);
     wchar_t text[512] = {};
+    Step("WM_GETTEXT to a dialog child");
     SendMessageTimeoutW(child, WM_GETTEXT, 511, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
     if (wcsstr(text, search->want)) search->sawSubject = true;
     return TRUE;
 }
 BOOL CALLBACK FindDialog(HWND w, LPARAM param) {
+    Step("IsWindowVisible");
     if (!IsWindowVisible(w)) return TRUE;
+    Step("EnumChildWindows");
     DialogSearch* search = reinterpret_cast<DialogSearch*>(param);
     search->dialog = w;
     EnumChildWindows(w, FindText, param);
@@ -222,15 +254,25 @@ DWORD WINAPI RunViewer(LPVOID p) {
 // with 0.
 void ViewAndClose(const std::wstring& serial, const std::wstring& subject, DWORD sm2Flag) {
     ViewerCall call{serial, subject, sm2Flag, E_PENDING};
+    // This thread's first window call is made here, before the viewer's
+    // thread makes its first window: under Wine the two first calls of a
+    // process's threads racing each other could leave EnumThreadWindows
+    // blocked for good (about one run in three with other programs busy).
+    Step("desktop window");
+    GetDesktopWindow();
+    Step("viewer thread start");
     HANDLE thread = CreateThread(nullptr, 0, RunViewer, &call, 0, nullptr);
     ASSERT_NE(nullptr, thread);
     const DWORD threadId = GetThreadId(thread);
     DialogSearch search;
     search.want = subject.c_str();
     for (int i = 0; i < 200 && !search.dialog; ++i) {
+        Step("wait for the viewer thread");
         if (WaitForSingleObject(thread, 100) == WAIT_OBJECT_0) break;  // ended without a dialog
+        Step("EnumThreadWindows");
         EnumThreadWindows(threadId, FindDialog, reinterpret_cast<LPARAM>(&search));
     }
+    Step("dialog search done");
     EXPECT_NE(nullptr, search.dialog) << "the certificate dialog did not open: " << std::hex << call.result;
     if (search.dialog) {
         EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 300));  // modal: still open
@@ -239,7 +281,9 @@ void ViewAndClose(const std::wstring& serial, const std::wstring& subject, DWORD
         // dialog call then fails with 0x800704C7).
         PostMessageW(search.dialog, PSM_PRESSBUTTON, PSBTN_OK, 0);
     }
+    Step("wait for the viewer to end");
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 20000));
+    Step("viewer ended");
     CloseHandle(thread);
     EXPECT_EQ(S_OK, call.result);
 }
@@ -274,17 +318,24 @@ std::wstring SerialText(PCCERT_CONTEXT cert) {
 }
 
 TEST(UnregCert, ViewerShowsTheMatchingCertificateFromMyUntilClosed) {
+    StartWatchdog();
     HCRYPTPROV prov = 0;
+    Step("MakeCertificate");
     PCCERT_CONTEXT target = MakeCertificate(L"CN=Viewer Target, O=Certaide Test", &prov);
     ASSERT_NE(nullptr, target);
+    Step("open MY");
     HCERTSTORE my = CertOpenSystemStoreW(0, L"MY");
     ASSERT_NE(nullptr, my);
+    Step("add to MY");
     ASSERT_TRUE(CertAddCertificateContextToStore(my, target, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+    Step("close MY");
     CertCloseStore(my, 0);
 
     ViewAndClose(SerialText(target), L"Viewer Target", 0);
     // Flag 1 looks only in the key's provider.
+    Step("viewer with flag 1");
     EXPECT_EQ(HRESULT(0xA0001A01), ViewWithoutDialog(SerialText(target), L"Viewer Target", 1));
+    Step("clean MY");
 
     my = CertOpenSystemStoreW(0, L"MY");
     PCCERT_CONTEXT found = CertFindCertificateInStore(my, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, target, nullptr);
@@ -292,6 +343,8 @@ TEST(UnregCert, ViewerShowsTheMatchingCertificateFromMyUntilClosed) {
     CertCloseStore(my, 0);
     CertFreeCertificateContext(target);
     CryptReleaseContext(prov, 0);
+    Step("viewer case done");
+    g_watching = false;
 }
 
 // ---- through the test provider registered as the key's provider
