@@ -26,7 +26,7 @@ constexpr DWORD SKF_CALG_SM2_KEYX = 0xBE00;
 constexpr DWORD SKF_CALG_RSA_KEYX = 0xA400;
 
 // Generates a key pair in a container and returns its public key (CSP form):
-// key specification 1 the host's temporary SM2 pair, otherwise an SM2
+// key kind 1 (AT_KEYEXCHANGE) the host's temporary SM2 pair, otherwise an SM2
 // signature pair on the key. dwCreate 1 creates the container (named by a
 // new GUID when *lppwKeyContainerName is NULL, and then handed out), 0 opens
 // the named one. With no device name the provider's only device is used, or

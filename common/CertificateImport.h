@@ -16,15 +16,15 @@ constexpr DWORD ENVELOPE_SESSION_ALG_3DES = 0x6603;
 constexpr size_t ENVELOPE_FIELD_CHARS = 16;
 
 // Installs the certificate (Base64, "," anywhere) for the container's key of
-// the key specification (1 exchange, 2 signature): on the key itself when
+// the given kind (1 AT_KEYEXCHANGE, 2 AT_SIGNATURE): on the key itself when
 // the provider's name has no "Microsoft", else into the current user's
 // "MY" store with a link to the container.
 HRESULT ImportSignCert(DWORD dwKeySpec, const wchar_t* lpwBase64Cert, const wchar_t* lpwCSPName,
                        const wchar_t* lpwContainerName, const wchar_t* lpwAlgName);
 
 // Adds the certificate to the current user's "MY" store (replacing a copy)
-// with the key-provider link: container, provider, PROV_RSA_FULL, the key
-// specification.
+// with the key-provider link: container, provider, PROV_RSA_FULL and the
+// key's kind (AT_KEYEXCHANGE or AT_SIGNATURE).
 HRESULT AddCertToSystemStore(const wchar_t* lpwCSPName, const BYTE* pbCertEncoded, DWORD cbCertEncoded,
                              HCRYPTPROV hCryptProv, DWORD dwKeySpec, const wchar_t* lpwContainerName);
 

@@ -225,8 +225,9 @@ TEST(EncryptionCertificateText, CommasAndLineBreaksAnywhereAreIgnored) {
 
 const wchar_t kMicrosoftProvider[] = L"Microsoft Enhanced Cryptographic Provider v1.0";
 
-// A container of Wine's rsaenh with an RSA key of the specification, and a
-// self-signed certificate of that key; both removed at the end.
+// A container of Wine's rsaenh holding an RSA key of the given kind
+// (AT_KEYEXCHANGE or AT_SIGNATURE) and a self-signed certificate of that
+// key; both removed at the end.
 class MicrosoftContainer {
 public:
     explicit MicrosoftContainer(DWORD keySpec) {
@@ -383,7 +384,7 @@ TEST(ImportSignCert, FailuresLeaveMyAlone) {
     } cases[] = {
         // Another algorithm name opens a verify-only context: no user key.
         {"verify-only context", AT_SIGNATURE, kMicrosoftProvider, L"SM2", container.name},
-        {"no key of that specification", AT_KEYEXCHANGE, kMicrosoftProvider, L"RSA", container.name},
+        {"no key of that kind", AT_KEYEXCHANGE, kMicrosoftProvider, L"RSA", container.name},
         {"no such container", AT_SIGNATURE, kMicrosoftProvider, L"RSA", L"{no-such-container}"},
         {"no such provider", AT_SIGNATURE, L"Microsoft Nonexistent Provider", L"RSA", container.name},
     };

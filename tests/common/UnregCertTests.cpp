@@ -362,7 +362,7 @@ std::vector<BYTE> ReadDer(const char* name) {
     return der;
 }
 
-// A key of that specification in the container, with the certificate when given.
+// A key of that kind (AT_KEYEXCHANGE or AT_SIGNATURE) in the container, with the certificate when given.
 void PutKey(const wchar_t* container, DWORD spec, const std::vector<BYTE>& der) {
     HCRYPTPROV h = 0;
     if (!CryptAcquireContextW(&h, container, kKeyCsp, PROV_RSA_FULL, 0)) {
