@@ -53,6 +53,14 @@ HRESULT AcquireForImport(const wchar_t* lpwDeviceName, const wchar_t* lpwContain
                          const wchar_t* lpwProvider, HSKFCRYPTPROV* phUsed, bool* pbOwned, const wchar_t** ppwStep) {
     HSKFCRYPTPROV hProv = hSKFCryptProv;
     *pbOwned = false;
+    // The container always; provider and device only when a new context is made.
+    const auto empty = [](const wchar_t* s) { return s == NULL || *s == 0; };
+    *ppwStep = L"Check Container Name";
+    if (empty(lpwContainerName)) return E_INVALIDARG;
+    *ppwStep = L"Check Provider Name";
+    if (hSKFCryptProv == 0 && empty(lpwProvider)) return E_INVALIDARG;
+    *ppwStep = L"Check Device Name";
+    if (hSKFCryptProv == 0 && empty(lpwDeviceName)) return E_INVALIDARG;
     *ppwStep = hSKFCryptProv ? L"SKFCryptAcquireContext(SetParam)" : L"SKFCryptAcquireContext(New)";
     const HRESULT hr = SKFCryptAcquireContext(lpwDeviceName, lpwContainerName, &hProv, lpwProvider, 0, nullptr);
     if (hr == S_OK) {
@@ -340,11 +348,6 @@ HRESULT SKFImportSignatureCert(const wchar_t* lpwDeviceName, const wchar_t* lpwC
     std::wstring wstrTempPath;
 
     CHECK_GOTO(wstrBase64Cert.length() == 0, L"Check Base64 Cert", E_INVALIDARG);
-    CHECK_GOTO(lpwContainerName == NULL || wcslen(lpwContainerName) == 0, L"Check Container Name", E_INVALIDARG);
-    if (hSKFCryptProv == 0) {
-        CHECK_GOTO(lpwProvider == NULL || wcslen(lpwProvider) == 0, L"Check Provider Name", E_INVALIDARG);
-        CHECK_GOTO(lpwDeviceName == NULL || wcslen(lpwDeviceName) == 0, L"Check Device Name", E_INVALIDARG);
-    }
     TRACE_STEP(L"Check Parameter");
 
     hr = AcquireForImport(lpwDeviceName, lpwContainerName, hSKFCryptProv, lpwProvider, &hUsed, &bOwned, &lpwStep);
@@ -386,12 +389,7 @@ HRESULT SKFImportKeyExchangeCert(const wchar_t* lpwDeviceName, const wchar_t* lp
     DWORD dwAlgID = 0;
 
     CHECK_GOTO(wstrBase64Cert.length() == 0 || wstrEncPrivateKey.length() == 0, L"Check In Parameter", E_INVALIDARG);
-    CHECK_GOTO(lpwContainerName == NULL || wcslen(lpwContainerName) == 0, L"Check Container Name", E_INVALIDARG);
     CHECK_GOTO(lpwAlgName == NULL, L"Check Algorithm Name", E_INVALIDARG);
-    if (hSKFCryptProv == 0) {
-        CHECK_GOTO(lpwProvider == NULL || wcslen(lpwProvider) == 0, L"Check Provider Name", E_INVALIDARG);
-        CHECK_GOTO(lpwDeviceName == NULL || wcslen(lpwDeviceName) == 0, L"Check Device Name", E_INVALIDARG);
-    }
     TRACE_STEP(L"Check Parameter");
 
     hr = AcquireForImport(lpwDeviceName, lpwContainerName, hSKFCryptProv, lpwProvider, &hUsed, &bOwned, &lpwStep);

@@ -28,7 +28,6 @@ std::wstring KeylinqPath() { return Widen(HostEnvPath("KEYLINQ_DLL")); }
 
 constexpr uint8_t INS_GEN_SM2 = 0x70;
 
-Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::string ToText(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
