@@ -683,6 +683,11 @@ HRESULT CSKFDeviceHandler::DeleteContainer(std::wstring wstrContainerName) {
     RemoveContainerHandler(wstrContainerName);
     hr = UTF16ToUTF8(wstrContainerName.c_str(), &pszName, nullptr);
     if (hr != S_OK) FAIL_GOTO(L"UTF16ToUTF8", L"hResult != S_OK", hr);
+    // The key deletes only for a verified user, and a verification may have
+    // ended since (another connection's close clears the key's state): the
+    // PIN is proven again, silently from the cache when it holds one.
+    hr = VerifyDeviceIdentity();
+    if (hr != S_OK) FAIL_GOTO(L"VerifyDeviceIdentity", L"hResult != S_OK", hr);
     rc = m_pSKFModuleCaller->SKF_DeleteContainer(m_hApplication, pszName);
     if (rc != SAR_OK) FAIL_GOTO(L"SKF_DeleteContainer", L"hResult != SAR_OK", HResultFromError(LONG(rc)));
 exit:
