@@ -151,7 +151,7 @@ TEST_F(RenewalServerTest, BothRequestsReachTheServerAsComposed) {
         EXPECT_EQ("5003", r.verdict) << "a session the server never issued";
         const std::vector<std::pair<std::string, std::string>> expected{
             {"type", "5002"},          {"keyId", keyId ? "SN0001" : ""},  {"p7", "P7TEXT"},
-            {"rsap10", ""},            {"sm2p10", "P10\nTEXT"},           {"sealData", keyId ? "SEAL==" : ""},
+            {"rsap10", ""},            {"sm2p10", "P10\r\nTEXT"},           {"sealData", keyId ? "SEAL==" : ""},
             {"sessionId", Utf8(session)}};
         EXPECT_EQ(expected, r.fields);
     }
@@ -477,7 +477,7 @@ TEST_F(RenewalExchange, NoAnswerFailsWithinTheExchangeTimeout) {
     ASSERT_TRUE(control.Set("VARIANT 5002 NO_ANSWER"));
     const DWORD start = GetTickCount();
     EXPECT_NE(S_OK, Submit());
-    EXPECT_LT(GetTickCount() - start, 60000u);
+    EXPECT_LT(GetTickCount() - start, 40000u) << "well before the default of 60 s";
     EXPECT_EQ(L"", message);
     EXPECT_TRUE(Added().empty());
 }
