@@ -401,6 +401,7 @@ exit:
     if (hr != S_OK) importList.clear();  // nothing of a failed exchange is imported
     if ((hr != S_OK || importList.empty()) && !IsEmpty(lpwContainerName))
         DeleteRenewalContainer(lpwDeviceName, lpwContainerName, hProv);
+    if (hSKFCryptProv == NULL && hProv != NULL) SKFCryptReleaseContext(hProv);  // one the key work opened
     if (pszSessionText) SecureZeroMemory(pszSessionText, dwSessionTextLength);
     delete[] pszSessionText;
     delete[] lpwP7;
