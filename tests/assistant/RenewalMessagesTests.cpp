@@ -171,6 +171,22 @@ struct Reply {
     IXMLDOMNode* root = nullptr;
 };
 
+TEST_F(RenewalServerTest, NoServerAddressSendsNothing) {
+    g_wszServerUrl[0] = 0;
+    std::wstring a, b, c, d;
+    EXPECT_EQ(E_INVALIDARG, SubmitValidateCodeRequest(a, b, c, d));
+    CertResponseData data;
+    EXPECT_EQ(E_INVALIDARG, PostUserCertRenewRequest(L"p10", L"seal", L"id", L"p7", L"session", data, a, b, c));
+    SKFUserKeyInfo keyInfo;
+    SKFUserCertInfo signCert;
+    std::list<CertImportEntry> list;
+    BYTE* seal = nullptr;
+    DWORD size = 0;
+    EXPECT_EQ(E_INVALIDARG, SubmitUserCertRenewRequest(keyInfo, list, a, signCert, nullptr, 0, &seal, &size, 0));
+    EXPECT_EQ(nullptr, seal);
+    EXPECT_EQ(0u, Records());
+}
+
 TEST_F(RenewalServerTest, ResponseCodeTable) {
     struct Case {
         const char* xml;
