@@ -21,6 +21,9 @@
 
 using namespace Veneer;
 using standintest::Count;
+using standintest::EventArgs;
+using standintest::Number;
+using standintest::Text;
 using standintest::Find;
 using standintest::Join;
 using standintest::Module;
@@ -486,35 +489,6 @@ public:
     std::vector<std::wstring> calls;
     int released = 0;
 };
-
-// Arguments in the event's order (stored last first, as events carry them).
-struct EventArgs {
-    explicit EventArgs(std::vector<VARIANT> values) : values(values.rbegin(), values.rend()) {
-        params.cArgs = UINT(this->values.size());
-        params.rgvarg = this->values.empty() ? nullptr : this->values.data();
-    }
-    ~EventArgs() {
-        for (VARIANT& v : values) VariantClear(&v);
-    }
-    std::vector<VARIANT> values;
-    DISPPARAMS params = {};
-};
-
-VARIANT Text(const wchar_t* text) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocString(text);
-    return v;
-}
-
-VARIANT Number(long value) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    return v;
-}
 
 TEST_F(ActiveXTest, FlashEventsReachTheReceiverWhenTheirArgumentsFit) {
     std::unique_ptr<FakeFlashReceiver> receiver(new FakeFlashReceiver);

@@ -96,6 +96,39 @@ std::wstring Join(const std::vector<std::wstring>& log) {
     return out;
 }
 
+EventArgs::EventArgs(std::vector<VARIANT> given) : values(given.rbegin(), given.rend()) {
+    params.cArgs = UINT(values.size());
+    params.rgvarg = values.empty() ? nullptr : values.data();
+}
+
+EventArgs::~EventArgs() {
+    for (VARIANT& v : values) VariantClear(&v);
+}
+
+VARIANT Text(const wchar_t* text) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = SysAllocString(text);
+    return v;
+}
+
+VARIANT Number(long value) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = value;
+    return v;
+}
+
+VARIANT Pointer(VARTYPE type, void* value) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = type;
+    V_BYREF(&v) = value;
+    return v;
+}
+
 standin::IStandInControl* Control(CActiveXUI* host) {
     standin::IStandInControl* control = nullptr;
     if (FAILED(host->QueryHostedControl(standin::kIidStandInControl, reinterpret_cast<void**>(&control)))) {

@@ -34,6 +34,20 @@ int Count(const std::vector<std::wstring>& log, const std::wstring& entry);
 std::vector<std::wstring> After(const std::vector<std::wstring>& log, const std::wstring& mark);
 std::wstring Join(const std::vector<std::wstring>& log);
 
+// An event's arguments, given in the event's order (stored last first, as
+// events carry them); the variants are cleared at the end.
+struct EventArgs {
+    explicit EventArgs(std::vector<VARIANT> values);
+    ~EventArgs();
+    EventArgs(const EventArgs&) = delete;
+    EventArgs& operator=(const EventArgs&) = delete;
+    std::vector<VARIANT> values;
+    DISPPARAMS params = {};
+};
+VARIANT Text(const wchar_t* text);
+VARIANT Number(long value);
+VARIANT Pointer(VARTYPE type, void* value);   // a by-reference or object variant
+
 // The hosted object's private interface (a reference added), or null.
 standin::IStandInControl* Control(Veneer::CActiveXUI* host);
 // The site the hosted object was given (a reference added), or null.
