@@ -27,7 +27,9 @@ CFlashUI::~CFlashUI() {
         m_receiver = nullptr;
         receiver->Release();
     }
-    ReleasePlayer();
+    // The whole release while this object is intact: the player may still
+    // call its event sink while it closes.
+    ReleaseHostedControl();
 }
 
 CControlUI* CFlashUI::CreateFlashUI() { return new CFlashUI; }

@@ -35,7 +35,9 @@ HRESULT ReadProperty(IDispatch* object, const wchar_t* name) {
 
 CWebBrowserUI::CWebBrowserUI() { m_clsid = CLSID_WebBrowser; }
 
-CWebBrowserUI::~CWebBrowserUI() { ReleaseBrowser(); }
+// The whole release while this object is intact: the browser may still call
+// its UI handler or event sink while it closes.
+CWebBrowserUI::~CWebBrowserUI() { ReleaseHostedControl(); }
 
 CControlUI* CWebBrowserUI::CreateWebBrowserUI() { return new CWebBrowserUI; }
 

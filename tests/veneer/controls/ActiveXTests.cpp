@@ -498,6 +498,7 @@ TEST_F(ActiveXTest, FlashEventsReachTheReceiverWhenTheirArgumentsFit) {
     flash->SetEventReceiver(receiver.get());
     flash->SetPos(Item());
     EXPECT_EQ(flash.get(), flash->FindInterface(L"FLASH"));
+    EXPECT_EQ(0, standintest::TranslatorEntries(Manager(), flash.get()));   // offered, not registered
     std::vector<std::wstring> log = Log();
     EXPECT_LT(Find(log, L"CreateInstance"), Find(log, L"Advise(256)")) << Join(log);
     standin::IStandInControl* standIn = standintest::Control(flash.get());
