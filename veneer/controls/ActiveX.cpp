@@ -76,7 +76,7 @@ void CActiveXWnd::PrintInto(HDC hdc) {
     if (!m_caretShown || !m_owner->m_owner || !m_manager) return;
     GUITHREADINFO info = {};
     info.cbSize = sizeof(info);
-    if (!GetGUIThreadInfo(0, &info) || !info.hwndCaret) return;
+    if (!GetGUIThreadInfo(GetCurrentThreadId(), &info) || !info.hwndCaret) return;
     RECT caret = info.rcCaret;
     POINT corner = {caret.left, caret.top};
     MapWindowPoints(info.hwndCaret, m_manager->GetPaintWindow(), &corner, 1);

@@ -341,6 +341,38 @@ TEST_F(ActiveXTest, WindowedChildFollowsPositionAndVisibility) {
     EXPECT_TRUE(IsWindowVisible(window));
 }
 
+TEST_F(ActiveXTest, InALayeredWindowTheHostWindowIsPrintedWithTheCaret) {
+    Manager().SetLayeredModeFlag(true);
+    CActiveXUI* control = Add(standin::kWindowed);
+    control->SetPos(Item());
+    const HWND window = control->GetHostWindow();
+    ASSERT_NE(nullptr, window);
+    auto registered = [&] { return Manager().GetNativeWindows().Find(window) >= 0; };
+    EXPECT_FALSE(registered());
+    SendMessageW(window, WM_TIMER, 6553, 0);   // each blink registers the window again
+    EXPECT_TRUE(registered());
+
+    // The thread's caret inside the item shows as a line once the blink
+    // counter has flipped (every tenth tick).
+    const RECT item = Item();
+    const POINT caret = {item.left + S(5), item.top + S(5)};
+    CreateCaret(host->Window(), nullptr, 1, S(10));
+    SetCaretPos(caret.x, caret.y);
+    for (int i = 0; i < 9; ++i) SendMessageW(window, WM_TIMER, 6553, 0);
+    uitest::Surface surface(item.right - item.left, item.bottom - item.top, 0xFFFFFF);
+    EXPECT_EQ(1, SendMessageW(window, WM_PRINT, WPARAM(surface.DC()), PRF_CLIENT));
+    uitest::SavePng(surface.Grab(), "layered_print");
+    DestroyCaret();
+    EXPECT_EQ(0x20A040u, surface.At(2, 2));   // the view object drew the client area
+    EXPECT_EQ(0x000000u, surface.At(caret.x, caret.y + S(2)));
+    EXPECT_EQ(0x20A040u, surface.At(caret.x + 2, caret.y + S(2)));
+
+    control->ReleaseHostedControl();
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(registered());
+    Manager().SetLayeredModeFlag(false);
+}
+
 TEST_F(ActiveXTest, WindowContextHandsOutOneAcceleratorTablePerSite) {
     CActiveXUI* control = Add(standin::kWindowed);
     control->SetPos(Item());
