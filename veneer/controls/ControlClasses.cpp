@@ -1,9 +1,11 @@
 // The controls library's rows of the control factory's class table.
 #include "ControlClasses.h"
 
+#include "ActiveX.h"
 #include "Button.h"
 #include "ControlFactory.h"
 #include "Edit.h"
+#include "Flash.h"
 #include "GifAnimation.h"
 #include "GifAnimationEx.h"
 #include "GroupBox.h"
@@ -11,6 +13,7 @@
 #include "ListHeader.h"
 #include "ListItems.h"
 #include "Text.h"
+#include "WebBrowser.h"
 
 namespace Veneer {
 
@@ -30,6 +33,10 @@ void RegisterControlClasses() {
     factory->RegisterControlClass(L"COptionUI", &COptionUI::CreateOptionUI);
     factory->RegisterControlClass(L"CCheckBoxUI", &CCheckBoxUI::CreateCheckBoxUI);
     factory->RegisterControlClass(L"CTextUI", &CTextUI::CreateTextUI);
+    // ActiveX hosting
+    factory->RegisterControlClass(L"CActiveXUI", &CActiveXUI::CreateActiveXUI);
+    factory->RegisterControlClass(L"CFlashUI", &CFlashUI::CreateFlashUI);
+    factory->RegisterControlClass(L"CWebBrowserUI", &CWebBrowserUI::CreateWebBrowserUI);
 }
 
 }  // namespace Veneer

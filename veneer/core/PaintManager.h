@@ -120,6 +120,8 @@ public:
     bool UnregisterNativeWindow(HWND window);
     const CPointerArray& GetOverlayControls() const { return m_overlays; }
     const CPointerArray& GetNativeWindows() const { return m_nativeWindows; }
+    const CPointerArray& GetMessageFilters() const { return m_messageFilters; }
+    const CPointerArray& GetKeyTranslators() const { return m_translators; }
 
     void InvalidateAll();
     void InvalidateArea(RECT& rect);
