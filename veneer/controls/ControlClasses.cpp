@@ -11,6 +11,9 @@
 #include "ListHeader.h"
 #include "ListItems.h"
 #include "Text.h"
+#include "Animation.h"
+#include "Progress.h"
+#include "SmallControls.h"
 
 namespace Veneer {
 
@@ -30,6 +33,15 @@ void RegisterControlClasses() {
     factory->RegisterControlClass(L"COptionUI", &COptionUI::CreateOptionUI);
     factory->RegisterControlClass(L"CCheckBoxUI", &CCheckBoxUI::CreateCheckBoxUI);
     factory->RegisterControlClass(L"CTextUI", &CTextUI::CreateTextUI);
+    factory->RegisterControlClass(L"CProgressUI", &CProgressUI::CreateProgressUI);
+    factory->RegisterControlClass(L"CSliderUI", &CSliderUI::CreateSliderUI);
+    factory->RegisterControlClass(L"CAnimationTabLayoutUI", &CAnimationTabLayoutUI::CreateAnimationTabLayoutUI);
+    factory->RegisterControlClass(L"CAnimationContainerUI", &CAnimationContainerUI::CreateAnimationContainerUI);
+    factory->RegisterControlClass(L"CFadeButtonUI", &CFadeButtonUI::CreateFadeButtonUI);
+    factory->RegisterControlClass(L"CRotateButtonUI", &CRotateButtonUI::CreateRotateButtonUI);
+    factory->RegisterControlClass(L"CRingUI", &CRingUI::CreateRingUI);
+    factory->RegisterControlClass(L"CRollTextUI", &CRollTextUI::CreateRollTextUI);
+    factory->RegisterControlClass(L"CColorPaletteUI", &CColorPaletteUI::CreateColorPaletteUI);
 }
 
 }  // namespace Veneer
