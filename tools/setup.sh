@@ -20,7 +20,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64
   libz-mingw-w64-dev libstb-dev googletest ccache ninja-build cmake g++ make perl
   libssl-dev openssl dpkg-dev xz-utils bzip2 xxd xvfb xauth wine wine64 wine32:i386
-  zip fonts-dejavu-core fonts-wqy-microhei libgif-dev
+  zip fonts-dejavu-core fonts-wqy-microhei libgif-dev python3
 )
 
 need_install=()

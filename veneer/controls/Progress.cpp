@@ -111,6 +111,7 @@ RECT CProgressUI::FilledRect() {
 }
 
 void CProgressUI::PaintForegroundColor(HDC hdc) {
+    MakeRangeSound();
     if (m_foreColor == 0) return;
     RECT filled = FilledRect();
     OffsetRect(&filled, m_item.left, m_item.top);
@@ -118,14 +119,18 @@ void CProgressUI::PaintForegroundColor(HDC hdc) {
 }
 
 void CProgressUI::PaintForegroundImage(HDC hdc) {
+    MakeRangeSound();
     if (m_foreImage.IsEmpty()) return;
-    RECT filled = FilledRect();
+    const RECT placed = FilledRect();
+    RECT filled = placed;
     if (m_manager) m_manager->GetDpiScaler()->UnscaleRect(filled);
     if (m_stretchFore) {
         m_foreModifier.Format(L"dest='%d,%d,%d,%d'", filled.left, filled.top, filled.right, filled.bottom);
     } else {
+        // The source is read in the pixels of the picture drawn, which is
+        // the scale's own variant: the placed (scaled) part of it.
         m_foreModifier.Format(L"dest='%d,%d,%d,%d' source='%d,%d,%d,%d'", filled.left, filled.top, filled.right,
-                              filled.bottom, filled.left, filled.top, filled.right, filled.bottom);
+                              filled.bottom, placed.left, placed.top, placed.right, placed.bottom);
     }
     DrawImage(hdc, m_foreImage, m_foreModifier);
 }
