@@ -14,6 +14,7 @@
 #include "Animation.h"
 #include "Progress.h"
 #include "SmallControls.h"
+#include "TreeView.h"
 
 namespace Veneer {
 
@@ -38,6 +39,8 @@ void RegisterControlClasses() {
     factory->RegisterControlClass(L"CAnimationTabLayoutUI", &CAnimationTabLayoutUI::CreateAnimationTabLayoutUI);
     factory->RegisterControlClass(L"CAnimationContainerUI", &CAnimationContainerUI::CreateAnimationContainerUI);
     factory->RegisterControlClass(L"CFadeButtonUI", &CFadeButtonUI::CreateFadeButtonUI);
+    factory->RegisterControlClass(L"CTreeNodeUI", &CTreeNodeUI::CreateTreeNodeUI);
+    factory->RegisterControlClass(L"CTreeViewUI", &CTreeViewUI::CreateTreeViewUI);
     factory->RegisterControlClass(L"CRotateButtonUI", &CRotateButtonUI::CreateRotateButtonUI);
     factory->RegisterControlClass(L"CRingUI", &CRingUI::CreateRingUI);
     factory->RegisterControlClass(L"CRollTextUI", &CRollTextUI::CreateRollTextUI);
