@@ -162,15 +162,19 @@ CTreeNodeUI* CTreeNodeUI::GetLastDescendant() {
 
 void CTreeNodeUI::AttachToParentNode(CTreeNodeUI* child) {
     if (!child) return;
-    // The spacer's width as written; a parent without a paint manager has
+    // The spacer's width as written; a spacer without a paint manager has
     // its width unscaled already.
-    int scale = m_manager ? m_manager->GetDpiScaler()->GetScale() : 100;
+    CPaintManagerUI* manager = m_spacer->GetManager();
+    int scale = manager ? manager->GetDpiScaler()->GetScale() : 100;
     if (scale <= 0) scale = 100;
     child->m_spacer->SetVisible(true);
     child->m_spacer->SetFixedWidth(MulDiv(m_spacer->GetFixedWidth(), 100, scale) + 20);
     child->m_parentNode = this;
     child->m_itemButton->SetGroup(m_itemButton->GetGroup());
     child->m_view = m_view;
+    // A subtree built before it had a parent (as the layout builder builds
+    // children first) is indented anew below it.
+    for (int i = 0; i < child->m_children.GetSize(); ++i) child->AttachToParentNode(child->GetChildNode(i));
 }
 
 bool CTreeNodeUI::AppendChildNode(CTreeNodeUI* child) {
