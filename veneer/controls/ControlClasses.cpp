@@ -10,6 +10,7 @@
 #include "List.h"
 #include "ListHeader.h"
 #include "ListItems.h"
+#include "Menu.h"
 #include "Text.h"
 
 namespace Veneer {
@@ -30,6 +31,9 @@ void RegisterControlClasses() {
     factory->RegisterControlClass(L"COptionUI", &COptionUI::CreateOptionUI);
     factory->RegisterControlClass(L"CCheckBoxUI", &CCheckBoxUI::CreateCheckBoxUI);
     factory->RegisterControlClass(L"CTextUI", &CTextUI::CreateTextUI);
+    // Menus.
+    factory->RegisterControlClass(L"CMenuUI", &CMenuUI::CreateMenuUI);
+    factory->RegisterControlClass(L"CMenuElementUI", &CMenuElementUI::CreateMenuElementUI);
 }
 
 }  // namespace Veneer
