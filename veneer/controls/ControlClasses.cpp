@@ -2,6 +2,7 @@
 #include "ControlClasses.h"
 
 #include "Button.h"
+#include "Combo.h"
 #include "ControlFactory.h"
 #include "Edit.h"
 #include "GifAnimation.h"
@@ -31,9 +32,11 @@ void RegisterControlClasses() {
     factory->RegisterControlClass(L"COptionUI", &COptionUI::CreateOptionUI);
     factory->RegisterControlClass(L"CCheckBoxUI", &CCheckBoxUI::CreateCheckBoxUI);
     factory->RegisterControlClass(L"CTextUI", &CTextUI::CreateTextUI);
-    // Menus.
+    // Menus and combo boxes.
     factory->RegisterControlClass(L"CMenuUI", &CMenuUI::CreateMenuUI);
     factory->RegisterControlClass(L"CMenuElementUI", &CMenuElementUI::CreateMenuElementUI);
+    factory->RegisterControlClass(L"CComboUI", &CComboUI::CreateComboUI);
+    factory->RegisterControlClass(L"CComboBoxUI", &CComboBoxUI::CreateComboBoxUI);
 }
 
 }  // namespace Veneer
