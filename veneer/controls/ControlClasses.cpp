@@ -2,6 +2,7 @@
 #include "ControlClasses.h"
 
 #include "Button.h"
+#include "Combo.h"
 #include "ControlFactory.h"
 #include "Edit.h"
 #include "GifAnimation.h"
@@ -10,6 +11,7 @@
 #include "List.h"
 #include "ListHeader.h"
 #include "ListItems.h"
+#include "Menu.h"
 #include "Text.h"
 #include "Animation.h"
 #include "Progress.h"
@@ -34,6 +36,12 @@ void RegisterControlClasses() {
     factory->RegisterControlClass(L"COptionUI", &COptionUI::CreateOptionUI);
     factory->RegisterControlClass(L"CCheckBoxUI", &CCheckBoxUI::CreateCheckBoxUI);
     factory->RegisterControlClass(L"CTextUI", &CTextUI::CreateTextUI);
+    // Menus and combo boxes.
+    factory->RegisterControlClass(L"CMenuUI", &CMenuUI::CreateMenuUI);
+    factory->RegisterControlClass(L"CMenuElementUI", &CMenuElementUI::CreateMenuElementUI);
+    factory->RegisterControlClass(L"CComboUI", &CComboUI::CreateComboUI);
+    factory->RegisterControlClass(L"CComboBoxUI", &CComboBoxUI::CreateComboBoxUI);
+    // Value controls, animations, the tree view and the small controls.
     factory->RegisterControlClass(L"CProgressUI", &CProgressUI::CreateProgressUI);
     factory->RegisterControlClass(L"CSliderUI", &CSliderUI::CreateSliderUI);
     factory->RegisterControlClass(L"CAnimationTabLayoutUI", &CAnimationTabLayoutUI::CreateAnimationTabLayoutUI);
