@@ -17,6 +17,7 @@
 #include "Progress.h"
 #include "SmallControls.h"
 #include "TreeView.h"
+#include "ListEx.h"
 
 namespace Veneer {
 
@@ -49,6 +50,10 @@ void RegisterControlClasses() {
     factory->RegisterControlClass(L"CFadeButtonUI", &CFadeButtonUI::CreateFadeButtonUI);
     factory->RegisterControlClass(L"CTreeNodeUI", &CTreeNodeUI::CreateTreeNodeUI);
     factory->RegisterControlClass(L"CTreeViewUI", &CTreeViewUI::CreateTreeViewUI);
+    factory->RegisterControlClass(L"CListExUI", &CListExUI::CreateListExUI);
+    factory->RegisterControlClass(L"CListContainerHeaderItemUI",
+                                  &CListContainerHeaderItemUI::CreateListContainerHeaderItemUI);
+    factory->RegisterControlClass(L"CListTextExElementUI", &CListTextExElementUI::CreateListTextExElementUI);
     factory->RegisterControlClass(L"CRotateButtonUI", &CRotateButtonUI::CreateRotateButtonUI);
     factory->RegisterControlClass(L"CRingUI", &CRingUI::CreateRingUI);
     factory->RegisterControlClass(L"CRollTextUI", &CRollTextUI::CreateRollTextUI);
