@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "Combo.h"
 #include "ControlsTestSupport.h"
+#include "Edit.h"
+#include "ListEx.h"
+#include "ListHeader.h"
 #include "TreeView.h"
 
 using namespace Veneer;
@@ -218,6 +222,198 @@ TEST_F(TreeBuildTest, ChildOfAnUnattachedParentIsIndentedUnscaled) {
     ASSERT_TRUE(p->AddItem(c));
     ASSERT_TRUE(tree->AddNode(p));
     EXPECT_EQ(S(22), c->GetSpacer()->GetFixedWidth());
+}
+
+// ---------------------------------------------------------- editable list
+
+// Fills the cell combo with three items, choosing the first while it fills.
+class CountingProvider : public IListComboItemsProvider {
+public:
+    void FillComboItems(CComboBoxUI* combo, int row, int column) override {
+        ++calls;
+        itemsBefore = combo->GetItemCount();
+        textBefore = combo->CControlUI::GetText().GetData();
+        lastRow = row;
+        lastColumn = column;
+        for (const wchar_t* text : {L"alpha", L"beta", L"gamma"}) {
+            CListLabelElementUI* item = new CListLabelElementUI;
+            item->SetText(text);
+            combo->AddItem(item);
+        }
+        combo->SelectIndex(0);
+    }
+    int calls = 0;
+    int itemsBefore = -1;
+    std::wstring textBefore;
+    int lastRow = -1, lastColumn = -1;
+};
+
+class ListExTest : public ::testing::Test, public ctltest::ControlsFixture {
+protected:
+    void SetUp() override {
+        Build(L"controls/listex.xml");
+        SetWindowPos(host->Window(), nullptr, 0, 0, S(400), S(300), SWP_NOMOVE | SWP_NOZORDER);
+        list = Named<CListExUI>(L"list");
+        ASSERT_NE(nullptr, list);
+        for (int i = 0; i < 3; ++i) {
+            row[i] = Named<CListTextExElementUI>((L"r" + std::to_wstring(i)).c_str());
+            ASSERT_NE(nullptr, row[i]);
+            row[i]->SetColumnText(0, (L"c" + std::to_wstring(i)).c_str());
+            row[i]->SetColumnText(1, (L"text" + std::to_wstring(i)).c_str());
+            row[i]->SetColumnText(2, L"b");
+        }
+        header = Named<CListContainerHeaderItemUI>(L"check");
+        Paint("listex");
+        recorder.Clear();
+    }
+    void TearDown() override { TearDownHost(); }
+    // The centre of a cell of a row.
+    POINT Cell(int r, int column) {
+        const RECT& c = list->GetItemStyle()->columnRects[column];
+        const RECT& item = row[r]->GetPos();
+        return POINT{(c.left + c.right) / 2, (item.top + item.bottom) / 2};
+    }
+    void Press(CControlUI* control, POINT p) {
+        Raise(control, EventButtonDown, p);
+        Raise(control, EventButtonUp, p);
+    }
+    POINT BoxCentre(CControlUI* control) {
+        const RECT& r = control->GetPos();
+        return POINT{r.left + S(6) + S(16) / 2, (r.top + r.bottom) / 2};
+    }
+    CListExUI* list = nullptr;
+    CListTextExElementUI* row[3] = {};
+    CListContainerHeaderItemUI* header = nullptr;
+};
+
+TEST_F(ListExTest, EditorOpensOnTheFocusedListsCellAndWritesBack) {
+    Manager().SetFocusedControl(nullptr);
+    Raise(row[1], EventButtonDown, Cell(1, 1));
+    EXPECT_EQ(nullptr, list->GetEditor());   // the list had no focus
+    Manager().SetFocusedControl(list);
+    Raise(row[1], EventButtonDown, Cell(1, 1));
+    CEditUI* editor = list->GetEditor();
+    ASSERT_NE(nullptr, editor);
+    const RECT& column = list->GetItemStyle()->columnRects[1];
+    const RECT expected = {column.left + 2, row[1]->GetPos().top + 2, column.right - 2, row[1]->GetPos().bottom - 2};
+    EXPECT_TRUE(EqualRect(&expected, &editor->GetPos()));
+    EXPECT_EQ(L"text1", std::wstring(editor->GetText().GetData()));
+    EXPECT_EQ(1, list->GetEditRow());
+    EXPECT_EQ(1, list->GetEditColumn());
+
+    editor->SetText(L"typed");
+    Manager().SetFocusedControl(editor);
+    Manager().SetFocusedControl(list);   // "killfocus" from the editor
+    EXPECT_EQ(L"typed", std::wstring(row[1]->GetColumnText(1)));
+    EXPECT_EQ(-1, list->GetEditRow());
+    EXPECT_TRUE(IsRectEmpty(&editor->GetPos()));
+    editor->SetText(L"again");
+    Manager().SetFocusedControl(editor);
+    Manager().SetFocusedControl(list);
+    EXPECT_EQ(L"typed", std::wstring(row[1]->GetColumnText(1)));
+
+    // A press on the list itself, or outside every column, hides the editor.
+    Raise(row[2], EventButtonDown, Cell(2, 1));
+    EXPECT_FALSE(IsRectEmpty(&editor->GetPos()));
+    Raise(row[2], EventButtonDown, POINT{S(395), Cell(2, 1).y});
+    EXPECT_TRUE(IsRectEmpty(&editor->GetPos()));
+    Paint("listex_edited");
+}
+
+TEST_F(ListExTest, ComboCellIsFilledThenCommitsTheChoice) {
+    CountingProvider provider;
+    list->SetComboItemsProvider(&provider);
+    Manager().SetFocusedControl(list);
+    Raise(row[0], EventButtonDown, Cell(0, 2));
+    CComboBoxUI* combo = list->GetCombo();
+    ASSERT_NE(nullptr, combo);
+    EXPECT_EQ(1, provider.calls);
+    EXPECT_EQ(0, provider.itemsBefore);
+    EXPECT_EQ(L"b", provider.textBefore);
+    EXPECT_EQ(0, provider.lastRow);
+    EXPECT_EQ(2, provider.lastColumn);
+    EXPECT_EQ(3, combo->GetItemCount());
+    EXPECT_FALSE(IsRectEmpty(&combo->GetPos()));
+    EXPECT_EQ(L"b", std::wstring(row[0]->GetColumnText(2)));   // filling chose nothing for the cell
+
+    // Opened again: emptied and filled anew.
+    Raise(row[1], EventButtonDown, Cell(1, 2));
+    EXPECT_EQ(2, provider.calls);
+    EXPECT_EQ(0, provider.itemsBefore);
+    ASSERT_TRUE(combo->SelectIndex(2));
+    EXPECT_EQ(L"gamma", std::wstring(row[1]->GetColumnText(2)));
+    EXPECT_EQ(-1, list->GetEditRow());
+    EXPECT_TRUE(IsRectEmpty(&combo->GetPos()));
+}
+
+TEST_F(ListExTest, HeaderAndRowCheckBoxesStayInStep) {
+    Press(header, BoxCentre(header));
+    EXPECT_TRUE(header->IsChecked());
+    EXPECT_EQ(1, recorder.Count(L"listheaditemchecked"));
+    for (auto* r : row) EXPECT_TRUE(r->IsChecked());
+    EXPECT_EQ(0, recorder.Count(L"listitemchecked"));
+
+    Press(row[1], BoxCentre(row[1]));
+    EXPECT_FALSE(row[1]->IsChecked());
+    EXPECT_FALSE(header->IsChecked());
+    ASSERT_EQ(1, recorder.Count(L"listitemchecked"));
+    for (const ctltest::Notice& n : recorder.notices) {
+        if (n.type != L"listitemchecked") continue;
+        EXPECT_EQ(1u, LOWORD(n.wParam));
+        EXPECT_EQ(0u, HIWORD(n.wParam));
+        EXPECT_EQ(0, n.lParam);
+    }
+    Press(row[1], BoxCentre(row[1]));
+    EXPECT_TRUE(header->IsChecked());
+    // A press beside the box does not toggle it.
+    Press(row[0], POINT{BoxCentre(row[0]).x + S(30), BoxCentre(row[0]).y});
+    EXPECT_TRUE(row[0]->IsChecked());
+    Paint("listex_checked");
+}
+
+TEST_F(ListExTest, HeaderEdgesResizeTheColumns) {
+    auto* edit = Named<CListContainerHeaderItemUI>(L"edit");
+    auto* combo = Named<CListContainerHeaderItemUI>(L"combo");
+    const int editWidth = edit->GetWidth();
+    // The right edge: +30 px shows +30 px.
+    POINT p = {edit->GetPos().right - 1, (edit->GetPos().top + edit->GetPos().bottom) / 2};
+    Raise(edit, EventButtonDown, p);
+    Raise(edit, EventMouseMove, POINT{p.x + 30, p.y});
+    Raise(edit, EventButtonUp, POINT{p.x + 30, p.y});
+    Paint("listex_resized");
+    EXPECT_EQ(editWidth + 30, edit->GetWidth());
+
+    // A negative separator: the left edge, dragged left, widens the column.
+    const int comboWidth = combo->GetWidth();
+    p = POINT{combo->GetPos().left + 1, (combo->GetPos().top + combo->GetPos().bottom) / 2};
+    Raise(combo, EventButtonDown, p);
+    Raise(combo, EventMouseMove, POINT{p.x - 10, p.y});
+    Raise(combo, EventButtonUp, POINT{p.x - 10, p.y});
+    Paint("listex_left_edge");
+    EXPECT_EQ(comboWidth + 10, combo->GetWidth());
+    EXPECT_EQ(0, recorder.Count(L"listheaderclick"));
+
+    // Down to the minimum width or below: nothing changes.
+    p = POINT{combo->GetPos().left + 1, p.y};
+    const int before = combo->GetWidth();
+    Raise(combo, EventButtonDown, p);
+    Raise(combo, EventMouseMove, POINT{p.x + before - combo->GetMinWidth(), p.y});
+    Raise(combo, EventButtonUp, POINT{p.x + before - combo->GetMinWidth(), p.y});
+    Paint("listex_minimum");
+    EXPECT_EQ(before, combo->GetWidth());
+
+    // A press away from the edge is a header click.
+    Press(combo, ctltest::Centre(combo->GetPos()));
+    EXPECT_EQ(1, recorder.Count(L"listheaderclick"));
+}
+
+TEST_F(ListExTest, LinksReportTheirIndex) {
+    row[2]->SetColumnText(1, L"{a one}one{/a} {a two}two{/a}");
+    Paint("listex_links");
+    ASSERT_EQ(2, row[2]->GetLinkCount());
+    const POINT second = ctltest::Centre(row[2]->GetLinkRect(1));
+    Raise(row[2], EventButtonUp, second);
+    EXPECT_EQ((std::vector<WPARAM>{1}), recorder.WParams(L"link"));
 }
 
 }  // namespace
