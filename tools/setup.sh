@@ -21,6 +21,8 @@ packages=(
   libz-mingw-w64-dev libstb-dev googletest ccache ninja-build cmake g++ make perl
   libssl-dev openssl dpkg-dev xz-utils bzip2 xxd xvfb xauth wine wine64 wine32:i386
   zip fonts-dejavu-core fonts-wqy-microhei libgif-dev
+  # the palette test's colour reference
+  python3
   # the test server's XML parser (host side only)
   libexpat1-dev
 )

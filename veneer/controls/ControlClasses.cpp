@@ -3,6 +3,7 @@
 
 #include "ActiveX.h"
 #include "Button.h"
+#include "Combo.h"
 #include "ControlFactory.h"
 #include "Edit.h"
 #include "Flash.h"
@@ -12,8 +13,14 @@
 #include "List.h"
 #include "ListHeader.h"
 #include "ListItems.h"
+#include "Menu.h"
 #include "Text.h"
 #include "WebBrowser.h"
+#include "Animation.h"
+#include "Progress.h"
+#include "SmallControls.h"
+#include "TreeView.h"
+#include "ListEx.h"
 
 namespace Veneer {
 
@@ -37,6 +44,27 @@ void RegisterControlClasses() {
     factory->RegisterControlClass(L"CActiveXUI", &CActiveXUI::CreateActiveXUI);
     factory->RegisterControlClass(L"CFlashUI", &CFlashUI::CreateFlashUI);
     factory->RegisterControlClass(L"CWebBrowserUI", &CWebBrowserUI::CreateWebBrowserUI);
+    // Menus and combo boxes.
+    factory->RegisterControlClass(L"CMenuUI", &CMenuUI::CreateMenuUI);
+    factory->RegisterControlClass(L"CMenuElementUI", &CMenuElementUI::CreateMenuElementUI);
+    factory->RegisterControlClass(L"CComboUI", &CComboUI::CreateComboUI);
+    factory->RegisterControlClass(L"CComboBoxUI", &CComboBoxUI::CreateComboBoxUI);
+    // Value controls, animations, the tree view and the small controls.
+    factory->RegisterControlClass(L"CProgressUI", &CProgressUI::CreateProgressUI);
+    factory->RegisterControlClass(L"CSliderUI", &CSliderUI::CreateSliderUI);
+    factory->RegisterControlClass(L"CAnimationTabLayoutUI", &CAnimationTabLayoutUI::CreateAnimationTabLayoutUI);
+    factory->RegisterControlClass(L"CAnimationContainerUI", &CAnimationContainerUI::CreateAnimationContainerUI);
+    factory->RegisterControlClass(L"CFadeButtonUI", &CFadeButtonUI::CreateFadeButtonUI);
+    factory->RegisterControlClass(L"CTreeNodeUI", &CTreeNodeUI::CreateTreeNodeUI);
+    factory->RegisterControlClass(L"CTreeViewUI", &CTreeViewUI::CreateTreeViewUI);
+    factory->RegisterControlClass(L"CListExUI", &CListExUI::CreateListExUI);
+    factory->RegisterControlClass(L"CListContainerHeaderItemUI",
+                                  &CListContainerHeaderItemUI::CreateListContainerHeaderItemUI);
+    factory->RegisterControlClass(L"CListTextExElementUI", &CListTextExElementUI::CreateListTextExElementUI);
+    factory->RegisterControlClass(L"CRotateButtonUI", &CRotateButtonUI::CreateRotateButtonUI);
+    factory->RegisterControlClass(L"CRingUI", &CRingUI::CreateRingUI);
+    factory->RegisterControlClass(L"CRollTextUI", &CRollTextUI::CreateRollTextUI);
+    factory->RegisterControlClass(L"CColorPaletteUI", &CColorPaletteUI::CreateColorPaletteUI);
 }
 
 }  // namespace Veneer

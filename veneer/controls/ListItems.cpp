@@ -428,8 +428,8 @@ void CListTextElementUI::PaintItemText(HDC hdc, const RECT& rect) {
     m_linkCount = 0;
     for (int i = 0; i < style.columns; ++i) {
         const RECT& column = style.columnRects[i];
-        RECT cell = {column.left + padding.left, rect.top + padding.top, column.right - padding.right,
-                     rect.bottom - padding.bottom};
+        RECT cell = {column.left + padding.left + ColumnTextInset(i), rect.top + padding.top,
+                     column.right - padding.right, rect.bottom - padding.bottom};
         const wchar_t* text = provider ? provider->GetCellText(this, m_itemState.index, i) : GetColumnText(i);
         if (!text) text = L"";
         if (style.showHtml) {

@@ -91,8 +91,10 @@ public:
     int GetLinkCount() const { return m_linkCount; }
     const RECT& GetLinkRect(int index) const { return m_links[index]; }
 
-private:
+protected:
     int LinkAt(POINT point) const;
+    // Pixels kept free at the left of a column's text (a check box's room).
+    virtual int ColumnTextInset(int) { return 0; }
 
     int m_linkCount = 0;
     RECT m_links[kMaxLinks] = {};

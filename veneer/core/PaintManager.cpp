@@ -47,7 +47,25 @@ CPaintManagerUI::CPaintManagerUI() {
     CShadowUI::Initialize();
 }
 
+namespace {
+CPaintManagerUI::ManagerGoneHook g_goneHooks[8] = {};
+}  // namespace
+
+bool CPaintManagerUI::AddManagerGoneHook(ManagerGoneHook hook) {
+    for (ManagerGoneHook& slot : g_goneHooks) {
+        if (slot == hook) return true;
+        if (!slot) {
+            slot = hook;
+            return true;
+        }
+    }
+    return false;
+}
+
 CPaintManagerUI::~CPaintManagerUI() {
+    for (ManagerGoneHook hook : g_goneHooks) {
+        if (hook) hook(this);
+    }
     RevokeDropTarget();
     if (m_dragImage) DeleteObject(m_dragImage);
     m_dragImage = nullptr;

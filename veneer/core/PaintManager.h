@@ -105,6 +105,10 @@ public:
     bool HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     // Number of managers bound to windows (all threads).
     static int GetManagerCount();
+    // Functions told of every manager that is being destroyed, before it
+    // frees anything (UI thread; at most eight); false when full.
+    typedef void (*ManagerGoneHook)(CPaintManagerUI* manager);
+    static bool AddManagerGoneHook(ManagerGoneHook hook);
 
     bool AddNotifyListener(INotifyUI* listener);
     bool RemoveNotifyListener(INotifyUI* listener);

@@ -22,7 +22,7 @@ public:
     virtual bool SelectItem(int index);
     int GetCurSel() const { return m_selected; }
 
-private:
+protected:
     int m_selected = -1;
 };
 
