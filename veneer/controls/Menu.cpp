@@ -227,7 +227,10 @@ void CMenuElementUI::SetPos(RECT rect, bool invalidate) {
     WithoutSubItems([&] { CListContainerElementUI::SetPos(rect, invalidate); });
 }
 
+// Searches for what is shown here (hit tests, visible controls) pass over the
+// sub-items; plain walks, such as the one that registers names, see them.
 CControlUI* CMenuElementUI::FindControl(FindControlProc callback, void* data, UINT flags) {
+    if (!(flags & (FindHitTest | FindVisible))) return CListContainerElementUI::FindControl(callback, data, flags);
     CControlUI* found = nullptr;
     WithoutSubItems([&] { found = CListContainerElementUI::FindControl(callback, data, flags); });
     return found;

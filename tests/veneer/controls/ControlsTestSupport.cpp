@@ -155,4 +155,36 @@ SIZE TextExtent(HFONT font, const wchar_t* text) {
 
 HCURSOR CurrentCursor() { return GetCursor(); }
 
+bool PumpUntil(const std::function<bool()>& condition, int ms) {
+    for (int waited = 0; waited < ms; waited += 10) {
+        uitest::Pump();
+        if (condition()) return true;
+        Sleep(10);
+    }
+    uitest::Pump();
+    return condition();
+}
+
+void Settle(int ms) { PumpUntil([] { return false; }, ms); }
+
+namespace {
+struct ClassCount {
+    const wchar_t* name;
+    int count;
+};
+BOOL CALLBACK CountOfClass(HWND window, LPARAM data) {
+    ClassCount* wanted = reinterpret_cast<ClassCount*>(data);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (wcscmp(name, wanted->name) == 0 && IsWindow(window)) ++wanted->count;
+    return TRUE;
+}
+}  // namespace
+
+int ThreadWindows(const wchar_t* className) {
+    ClassCount wanted = {className, 0};
+    EnumThreadWindows(GetCurrentThreadId(), CountOfClass, reinterpret_cast<LPARAM>(&wanted));
+    return wanted.count;
+}
+
 }  // namespace ctltest

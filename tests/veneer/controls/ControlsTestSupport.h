@@ -5,6 +5,7 @@
 // another device context.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,5 +73,11 @@ int TextHeight(HFONT font);
 SIZE TextExtent(HFONT font, const wchar_t* text);
 // The cursor the system shows now.
 HCURSOR CurrentCursor();
+// Runs the thread's queue until the condition holds (false after ms).
+bool PumpUntil(const std::function<bool()>& condition, int ms = 10000);
+// Runs the queue for a while, for checks that nothing happened.
+void Settle(int ms = 300);
+// The thread's live top-level windows of a class.
+int ThreadWindows(const wchar_t* className);
 
 }  // namespace ctltest
