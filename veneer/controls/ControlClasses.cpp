@@ -10,6 +10,8 @@
 #include "List.h"
 #include "ListHeader.h"
 #include "ListItems.h"
+#include "NativeFields.h"
+#include "RichEdit.h"
 #include "Text.h"
 
 namespace Veneer {
@@ -30,6 +32,12 @@ void RegisterControlClasses() {
     factory->RegisterControlClass(L"COptionUI", &COptionUI::CreateOptionUI);
     factory->RegisterControlClass(L"CCheckBoxUI", &CCheckBoxUI::CreateCheckBoxUI);
     factory->RegisterControlClass(L"CTextUI", &CTextUI::CreateTextUI);
+    // Rich text and native-window fields.
+    factory->RegisterControlClass(L"CRichEditUI", &CRichEditUI::CreateRichEditUI);
+    factory->RegisterControlClass(L"CDateTimeUI", &CDateTimeUI::CreateDateTimeUI);
+    factory->RegisterControlClass(L"CIPAddressUI", &CIPAddressUI::CreateIPAddressUI);
+    factory->RegisterControlClass(L"CHotKeyUI", &CHotKeyUI::CreateHotKeyUI);
+    factory->RegisterControlClass(L"CIPAddressExUI", &CIPAddressExUI::CreateIPAddressExUI);
 }
 
 }  // namespace Veneer
