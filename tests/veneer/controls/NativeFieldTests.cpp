@@ -26,7 +26,7 @@ protected:
     void SetUp() override {
         panel = new uitest::TestPanel;
         panel->SetAttribute(L"bkcolor", L"#FFFFFFFF");
-        Host(320, 200, panel);
+        Host(480, 300, panel);   // room for the fields at 144 DPI
     }
     void TearDown() override { TearDownHost(); }
     template <typename T>
@@ -205,6 +205,10 @@ TEST_F(FieldTest, IpEditorShowsLocalAddressHidesAndComesBack) {
     DWORD address = 1;
     SendMessageW(editor, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
     EXPECT_EQ(ExpectedLocalAddress(), address);
+    // Each look-up ends its own Winsock start-up: none is left over.
+    EXPECT_EQ(ExpectedLocalAddress(), GetLocalHostAddress());
+    EXPECT_EQ(SOCKET_ERROR, WSACleanup());
+    EXPECT_EQ(WSANOTINITIALISED, WSAGetLastError());
 
     // Set in the editor, shown as text once the focus leaves; the editor
     // hides and a click shows it again.

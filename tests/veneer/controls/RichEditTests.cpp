@@ -22,7 +22,7 @@ protected:
     void SetUp() override {
         panel = new uitest::TestPanel;
         panel->SetAttribute(L"bkcolor", L"#FFFFFFFF");
-        Host(320, 200, panel);
+        Host(480, 300, panel);   // room for the fields at 144 DPI
     }
     void TearDown() override {
         CTxtWinHost::SetEngineLibrary(L"Msftedit.dll");
