@@ -14,6 +14,8 @@
 #include "ListHeader.h"
 #include "ListItems.h"
 #include "Menu.h"
+#include "NativeFields.h"
+#include "RichEdit.h"
 #include "Text.h"
 #include "WebBrowser.h"
 #include "Animation.h"
@@ -65,6 +67,12 @@ void RegisterControlClasses() {
     factory->RegisterControlClass(L"CRingUI", &CRingUI::CreateRingUI);
     factory->RegisterControlClass(L"CRollTextUI", &CRollTextUI::CreateRollTextUI);
     factory->RegisterControlClass(L"CColorPaletteUI", &CColorPaletteUI::CreateColorPaletteUI);
+    // Rich text and native-window fields.
+    factory->RegisterControlClass(L"CRichEditUI", &CRichEditUI::CreateRichEditUI);
+    factory->RegisterControlClass(L"CDateTimeUI", &CDateTimeUI::CreateDateTimeUI);
+    factory->RegisterControlClass(L"CIPAddressUI", &CIPAddressUI::CreateIPAddressUI);
+    factory->RegisterControlClass(L"CHotKeyUI", &CHotKeyUI::CreateHotKeyUI);
+    factory->RegisterControlClass(L"CIPAddressExUI", &CIPAddressExUI::CreateIPAddressExUI);
 }
 
 }  // namespace Veneer

@@ -629,48 +629,56 @@ void CContainerUI::Paint(HDC hdc, const RECT& paint) {
     CClipScope outerClip;
     CClipScope::ClipToRect(hdc, outer, outerClip);
     CControlUI::Paint(hdc, paint);
+    PaintChildren(hdc, paint);
+    PaintScrollBars(hdc, paint);
+}
+
+void CContainerUI::PaintChildren(HDC hdc, const RECT& paint) {
+    if (m_items.IsEmpty()) return;
+    // The clip that holds now (the item's) is where floating children may reach.
     HRGN wide = CreateRectRgn(0, 0, 0, 0);
     if (GetClipRgn(hdc, wide) != 1) {
         DeleteObject(wide);
         wide = nullptr;
     }
-    if (!m_items.IsEmpty()) {
-        const RECT content = ScaledContent();
-        RECT inner, cut;
-        if (IntersectRect(&inner, &paint, &content)) {
-            CClipScope innerClip;
-            CClipScope::ClipToRect(hdc, inner, innerClip);
-            HRGN narrow = CreateRectRgn(0, 0, 0, 0);
-            if (GetClipRgn(hdc, narrow) != 1) {
-                DeleteObject(narrow);
-                narrow = nullptr;
-            }
-            for (int i = 0; i < m_items.GetSize(); ++i) {
-                CControlUI* child = CContainerUI::GetItemAt(i);
-                if (!child->IsVisible() || !IntersectRect(&cut, &paint, &child->GetPos())) continue;
-                if (child->IsFloat()) {
-                    if (!IntersectRect(&cut, &m_item, &child->GetPos())) continue;
-                    // A floating child may reach past the content, up to the item's edge.
-                    SelectClipRgn(hdc, wide);
-                    child->Paint(hdc, paint);
-                    SelectClipRgn(hdc, narrow);
-                } else if (IntersectRect(&cut, &content, &child->GetPos())) {
-                    child->Paint(hdc, paint);
-                }
-            }
-            if (narrow) DeleteObject(narrow);
-        } else {
-            for (int i = 0; i < m_items.GetSize(); ++i) {
-                CControlUI* child = CContainerUI::GetItemAt(i);
-                if (!child->IsVisible() || !child->IsFloat()) continue;
-                if (!IntersectRect(&cut, &paint, &child->GetPos()) || !IntersectRect(&cut, &m_item, &child->GetPos())) {
-                    continue;
-                }
+    const RECT content = ScaledContent();
+    RECT inner, cut;
+    if (IntersectRect(&inner, &paint, &content)) {
+        CClipScope innerClip;
+        CClipScope::ClipToRect(hdc, inner, innerClip);
+        HRGN narrow = CreateRectRgn(0, 0, 0, 0);
+        if (GetClipRgn(hdc, narrow) != 1) {
+            DeleteObject(narrow);
+            narrow = nullptr;
+        }
+        for (int i = 0; i < m_items.GetSize(); ++i) {
+            CControlUI* child = CContainerUI::GetItemAt(i);
+            if (!child->IsVisible() || !IntersectRect(&cut, &paint, &child->GetPos())) continue;
+            if (child->IsFloat()) {
+                if (!IntersectRect(&cut, &m_item, &child->GetPos())) continue;
+                // A floating child may reach past the content, up to the item's edge.
+                SelectClipRgn(hdc, wide);
+                child->Paint(hdc, paint);
+                SelectClipRgn(hdc, narrow);
+            } else if (IntersectRect(&cut, &content, &child->GetPos())) {
                 child->Paint(hdc, paint);
             }
         }
+        if (narrow) DeleteObject(narrow);
+    } else {
+        for (int i = 0; i < m_items.GetSize(); ++i) {
+            CControlUI* child = CContainerUI::GetItemAt(i);
+            if (!child->IsVisible() || !child->IsFloat()) continue;
+            if (!IntersectRect(&cut, &paint, &child->GetPos()) || !IntersectRect(&cut, &m_item, &child->GetPos())) {
+                continue;
+            }
+            child->Paint(hdc, paint);
+        }
     }
     if (wide) DeleteObject(wide);
+}
+
+void CContainerUI::PaintScrollBars(HDC hdc, const RECT& paint) {
     RECT cut;
     if (VerticalBarShown() && IntersectRect(&cut, &paint, &m_vScroll->GetPos())) m_vScroll->Paint(hdc, paint);
     if (HorizontalBarShown() && IntersectRect(&cut, &paint, &m_hScroll->GetPos())) m_hScroll->Paint(hdc, paint);

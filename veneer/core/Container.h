@@ -103,6 +103,10 @@ protected:
     RECT ContentClip() const;
     // The item rectangle less the DPI-scaled inset and the visible bars.
     RECT ScaledContent() const;
+    // The paint steps after the control's own: the children clipped to the
+    // content (floating ones to the item), then the visible scroll bars.
+    void PaintChildren(HDC hdc, const RECT& paint);
+    void PaintScrollBars(HDC hdc, const RECT& paint);
     bool VerticalBarShown() const;
     bool HorizontalBarShown() const;
     // Attaches a new child and registers its names; false for null.

@@ -53,6 +53,16 @@ protected:
     ~ITranslateAccelerator() = default;
 };
 
+// A control that keeps the Tab key while it has the focus (the rich edit
+// asks its "wanttab" setting); the manager then leaves Tab to it.
+class ITabKeyWantedUI {
+public:
+    virtual bool IsTabWanted() const = 0;
+
+protected:
+    ~ITabKeyWantedUI() = default;
+};
+
 struct TimerEntry {
     CControlUI* control;
     UINT controlId;
@@ -199,6 +209,7 @@ public:
     bool IsCaretEnabled() const { return m_caretEnabled; }
     bool IsCaretDrawn() const { return m_caretDrawn; }
     const RECT& GetCaretRect() const { return m_caretRect; }
+    CControlUI* GetCaretOwner() const { return m_caretOwner; }
     void SetCaretSize(int width, int height) {
         m_caretRect.right = m_caretRect.left + width;
         m_caretRect.bottom = m_caretRect.top + height;

@@ -182,6 +182,10 @@ bool CPaintManagerUI::PreHandleMessage(UINT message, WPARAM wParam, LPARAM lPara
     switch (message) {
     case WM_KEYDOWN:
         if (wParam != VK_TAB) return false;
+        if (m_focus && m_focus->IsVisible() && m_focus->IsEnabled() && wcsstr(m_focus->GetClassTag(), L"RichEdit")) {
+            const ITabKeyWantedUI* owner = dynamic_cast<ITabKeyWantedUI*>(m_focus);
+            if (owner && owner->IsTabWanted()) return false;
+        }
         FocusNextControl(GetKeyState(VK_SHIFT) >= 0);
         return true;
     case WM_SYSKEYDOWN: {
@@ -612,6 +616,7 @@ void CPaintManagerUI::ForgetControl(CControlUI* control) {
     if (m_hover == control) m_hover = nullptr;
     if (m_pressed == control) m_pressed = nullptr;
     if (m_focus == control) m_focus = nullptr;
+    if (m_caretOwner == control) m_caretOwner = nullptr;
     KillControlTimers(control);
     const CUIString name = control->GetName();
     if (!name.IsEmpty() && m_root && m_names.Find(name) == control) m_names.Remove(name);
