@@ -1,5 +1,6 @@
-// The roll text: a label whose text enters at the right and slides out at
-// the left, one step per paint.
+// The roll text: a label whose text enters at one side of its area and
+// slides out at the other, one step per paint (leftwards unless a derived
+// control picks another direction).
 #include <new>
 
 #include "Button.h"
@@ -88,12 +89,33 @@ void CRollTextUI::PaintText(HDC hdc) {
             CSkinRenderer::DrawText(hdc, m_manager, measure, text, color, m_font, m_textStyle | DT_CALCRECT);
         }
         m_extent = measure.right - measure.left;
+        m_textHeight = measure.bottom - measure.top;
         return;
     }
+    // The text's box starts just outside the side it enters from and moves
+    // by the offset; the roll is over once the box has crossed the area.
     const int width = rect.right - rect.left;
-    OffsetRect(&rect, width - m_offset, 0);
-    rect.right = rect.left + m_extent;
-    const int total = m_extent + width;
+    const int height = rect.bottom - rect.top;
+    const bool vertical = m_direction == RollUp || m_direction == RollDown;
+    const int total = vertical ? m_textHeight + height : m_extent + width;
+    switch (m_direction) {
+    case RollRight:
+        rect.right = rect.left + m_offset;
+        rect.left = rect.right - m_extent;
+        break;
+    case RollUp:
+        rect.top += height - m_offset;
+        rect.bottom = rect.top + m_textHeight;
+        break;
+    case RollDown:
+        rect.bottom = rect.top + m_offset;
+        rect.top = rect.bottom - m_textHeight;
+        break;
+    default:
+        OffsetRect(&rect, width - m_offset, 0);
+        rect.right = rect.left + m_extent;
+        break;
+    }
     if (m_offset > total) {
         m_offset = 0;
     } else {

@@ -95,11 +95,16 @@ public:
     int GetOffset() const { return m_offset; }
     int GetTextExtent() const { return m_extent; }
 
+    enum RollDirection { RollLeft = 0, RollRight = 1, RollUp = 2, RollDown = 3 };
+
+protected:
+    int m_direction = RollLeft;
+
 private:
     int m_step = 5;
     int m_offset = -1;
-    int m_direction = 0;
     int m_extent = 0;
+    int m_textHeight = 0;  // measured with the extent, for the vertical rolls
     UINT m_state = 0;
 };
 

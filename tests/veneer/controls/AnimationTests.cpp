@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -382,6 +384,69 @@ TEST_F(AnimationTest, RollTextEntersFromTheRight) {
     Raise(roll, EventButtonDown, inside);
     Raise(roll, EventButtonUp, inside);
     EXPECT_EQ(1, recorder.Count(L"click"));
+}
+
+
+// The roll directions other than leftwards are only picked by derived
+// controls.
+class DirectedRoll : public CRollTextUI {
+public:
+    void SetDirection(int direction) { m_direction = direction; }
+};
+
+// Where the ink in r reaches, or an empty rectangle when there is none.
+RECT InkBox(const uitest::Capture& c, const RECT& r) {
+    RECT ink = {r.right, r.bottom, r.left, r.top};
+    for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x)
+            if (c.At(x, y) != 0xFFFFFF) {
+                ink.left = std::min(ink.left, static_cast<LONG>(x));
+                ink.top = std::min(ink.top, static_cast<LONG>(y));
+                ink.right = std::max(ink.right, static_cast<LONG>(x + 1));
+                ink.bottom = std::max(ink.bottom, static_cast<LONG>(y + 1));
+            }
+    return ink;
+}
+
+TEST_F(AnimationTest, RollTextEntersFromEachSideAndMovesByTheStep) {
+    // How far the text's leading edge has come in from the side it enters.
+    struct Case {
+        int direction;
+        const char* name;
+        LONG (*in)(const RECT& area, const RECT& ink);
+    };
+    const Case cases[] = {
+        {CRollTextUI::RollLeft, "left", [](const RECT& a, const RECT& i) { return a.right - i.left; }},
+        {CRollTextUI::RollRight, "right", [](const RECT& a, const RECT& i) { return i.right - a.left; }},
+        {CRollTextUI::RollUp, "up", [](const RECT& a, const RECT& i) { return a.bottom - i.top; }},
+        {CRollTextUI::RollDown, "down", [](const RECT& a, const RECT& i) { return i.bottom - a.top; }},
+    };
+    std::vector<RECT> areas;
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        const int left = 5 + static_cast<int>(k % 2) * 130, top = 10 + static_cast<int>(k / 2) * 50;
+        auto* roll = Add<DirectedRoll>(L"roll", R(left, top, 120, 30), L"text=\"Rolling\" textcolor=\"#FF000000\"");
+        roll->SetDirection(cases[k].direction);
+        areas.push_back(roll->GetPos());
+    }
+    // The first paint measures, the second places the text just outside;
+    // from then on each paint brings it one step (5 pixels) further in.
+    std::vector<std::vector<LONG>> in(std::size(cases));
+    for (int n = 1; n <= 8; ++n) {
+        const uitest::Capture capture = Paint(("roll_dir_" + std::to_string(n)).c_str());
+        for (size_t k = 0; k < std::size(cases); ++k) {
+            const RECT ink = InkBox(capture, areas[k]);
+            if (ink.left < ink.right) in[k].push_back(cases[k].in(areas[k], ink));
+            else EXPECT_TRUE(in[k].empty()) << cases[k].name << ": ink gone at paint " << n;
+        }
+    }
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        SCOPED_TRACE(cases[k].name);
+        ASSERT_GE(in[k].size(), 3u);
+        EXPECT_LE(in[k].size(), 6u);  // nothing before the third paint
+        EXPECT_GE(in[k][0], 1);
+        EXPECT_LE(in[k][0], 6);
+        for (size_t j = 1; j < in[k].size(); ++j) EXPECT_NEAR(in[k][j - 1] + 5, in[k][j], 1) << "step " << j;
+    }
 }
 
 }  // namespace
