@@ -228,6 +228,9 @@ CEditUI::~CEditUI() {
     if (CEditWnd* window = m_window) {
         m_window = nullptr;
         window->DetachOwner();
+        // Destroying the window moves the focus back to the host, whose
+        // manager must no longer hand it to this control.
+        if (m_manager) m_manager->ForgetControl(this);
         if (window->GetHWND()) {
             DestroyWindow(window->GetHWND());
         } else {

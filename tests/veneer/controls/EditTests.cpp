@@ -211,6 +211,20 @@ TEST_F(EditTest, DeletingTheEditWhileEditingDestroysItsWindowFirst) {
     uitest::Pump();
 }
 
+// The edit leaves its container while the manager lives on: destroying its
+// window gives the focus back to the host, which must not open a new one for
+// the dying edit.
+TEST_F(EditTest, EditRemovedWhileEditingOpensNoNewWindow) {
+    CEditUI* edit = Add(RECT{10, 10, 150, 40}, L"leaving");
+    HWND native = Open(edit);
+    ASSERT_NE(nullptr, native);
+    ASSERT_TRUE(panel->Remove(edit));
+    EXPECT_FALSE(IsWindow(native));
+    uitest::Pump();
+    EXPECT_EQ(nullptr, FindWindowExW(host->Window(), nullptr, nullptr, nullptr));
+    EXPECT_EQ(nullptr, host->Manager().GetFocus());
+}
+
 // What the native window prints of itself, as a layered window's paint asks.
 uitest::Capture Print(HWND native) {
     RECT client = {};

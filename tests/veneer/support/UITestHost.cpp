@@ -25,6 +25,14 @@ void TestPanel::Add(CControlUI* child) {
     if (m_manager) child->AttachManager(m_manager, this, true);
 }
 
+bool TestPanel::Remove(CControlUI* child) {
+    auto it = std::find(m_children.begin(), m_children.end(), child);
+    if (it == m_children.end()) return false;
+    m_children.erase(it);
+    delete child;
+    return true;
+}
+
 void TestPanel::AttachManager(CPaintManagerUI* manager, CControlUI* parent, bool init) {
     CControlUI::AttachManager(manager, parent, init);
     for (CControlUI* child : m_children) child->AttachManager(manager, this, init);

@@ -19,6 +19,7 @@ public:
     ~TestPanel() override;
     const wchar_t* GetClassTag() const override { return L"TestPanel"; }
     void Add(Veneer::CControlUI* child);
+    bool Remove(Veneer::CControlUI* child);   // deletes it
     int GetCount() const { return static_cast<int>(m_children.size()); }
     Veneer::CControlUI* GetAt(int i) const { return m_children[i]; }
     void AttachManager(Veneer::CPaintManagerUI* manager, Veneer::CControlUI* parent, bool init = true) override;
