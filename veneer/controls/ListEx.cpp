@@ -15,11 +15,6 @@ namespace Veneer {
 namespace {
 bool Is(const wchar_t* name, const wchar_t* expected) { return CompareTextNoCase(name, expected) == 0; }
 
-DWORD ReadColor(const wchar_t* value) {
-    if (*value == L'#') ++value;
-    return static_cast<DWORD>(wcstoul(value, nullptr, 16));
-}
-
 int ScaledBy(const CControlUI& control, int value) {
     CPaintManagerUI* manager = control.GetManager();
     return manager ? manager->GetDpiScaler()->ScaleValue(value) : value;
@@ -152,35 +147,17 @@ void* CListContainerHeaderItemUI::FindInterface(const wchar_t* tag) {
     return CContainerUI::FindInterface(tag);
 }
 
-UINT CListContainerHeaderItemUI::GetBehaviorFlags() const { return IsEnabled() && m_sepWidth != 0 ? 2 : 0; }
+UINT CListContainerHeaderItemUI::GetBehaviorFlags() const { return IsEnabled() && m_look.sepWidth != 0 ? 2 : 0; }
 
 void CListContainerHeaderItemUI::SetEnabled(bool enabled) {
     if (m_enabled != enabled) {
         m_enabled = enabled;
         Invalidate();
     }
-    if (!enabled) m_state = 0;
+    if (!enabled) m_look.state = 0;
 }
 
-RECT CListContainerHeaderItemUI::GetSeparatorRect() const {
-    const int w = Scaled(m_sepWidth);
-    if (w >= 0) return RECT{m_item.right - w, m_item.top, m_item.right, m_item.bottom};
-    return RECT{m_item.left, m_item.top, m_item.left - w, m_item.bottom};
-}
-
-RECT CListContainerHeaderItemUI::GripRect() const {
-    RECT grip = GetSeparatorRect();
-    if (m_sepWidth >= 0) {
-        grip.left -= 4;
-    } else {
-        grip.right += 4;
-    }
-    return grip;
-}
-
-void CListContainerHeaderItemUI::RelayoutList() {
-    if (m_parent) m_parent->MarkParentForLayout();
-}
+RECT CListContainerHeaderItemUI::GetSeparatorRect() const { return m_look.SeparatorRect(*this); }
 
 void CListContainerHeaderItemUI::HandleEvent(ControlEvent& event) {
     if (m_checkable && m_box.HandleEvent(*this, event) && m_parent && m_manager) {
@@ -204,108 +181,25 @@ void CListContainerHeaderItemUI::HandleEvent(ControlEvent& event) {
         Invalidate();
         return;
     }
-    const RECT grip = GripRect();
-    switch (event.type) {
-    case EventButtonDown:
-    case EventDoubleClick:
-        if (!IsEnabled()) return;
-        if (!PtInRect(&grip, event.mouse)) {
-            m_state |= ButtonPushed;
-            if (m_manager) m_manager->SendNotification(this, L"listheaderclick");
-            Invalidate();
-        } else if (m_draggable) {
-            m_state |= ButtonCaptured;
-            m_lastDrag = event.mouse;
-            m_dragWidth = m_item.right - m_item.left;
-        }
+    // A separator of width 0 is dragged from the left like a negative one.
+    if (m_look.HandleEvent(*this, event, L"listheaderclick", m_look.sepWidth > 0, m_fixedSize)) return;
+    if ((event.type == EventMouseEnter || event.type == EventMouseLeave) && IsEnabled()) {
+        if (event.type == EventMouseEnter) m_look.state |= ButtonHot; else m_look.state &= ~ButtonHot;
+        Invalidate();
         return;
-    case EventMouseMove: {
-        if (!(m_state & ButtonCaptured)) return;
-        const int dx = event.mouse.x - m_lastDrag.x;
-        const int width = m_sepWidth > 0 ? m_dragWidth + dx : m_dragWidth - dx;
-        if (width <= GetMinWidth()) return;
-        m_dragWidth = width;
-        // Stored as the measure reads it back: a width without a height is
-        // taken as pixels, with one it is scaled, so it is stored unscaled.
-        const int scale = m_manager ? m_manager->GetDpiScaler()->GetScale() : 100;
-        m_fixedSize.cx = m_fixedSize.cy == 0 || scale <= 0 ? width : MulDiv(width, 100, scale);
-        m_lastDrag = event.mouse;
-        RelayoutList();
-        return;
-    }
-    case EventButtonUp:
-        if (m_state & ButtonCaptured) {
-            m_state &= ~ButtonCaptured;
-            RelayoutList();
-        } else if (m_state & ButtonPushed) {
-            m_state &= ~ButtonPushed;
-            Invalidate();
-        }
-        return;
-    case EventSetCursor:
-        if (IsEnabled() && m_draggable && PtInRect(&grip, event.mouse)) {
-            ::SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32644)));   // IDC_SIZEWE
-            return;
-        }
-        break;
-    case EventMouseEnter:
-    case EventMouseLeave:
-        if (IsEnabled()) {
-            if (event.type == EventMouseEnter) m_state |= ButtonHot; else m_state &= ~ButtonHot;
-            Invalidate();
-            return;
-        }
-        break;
-    default:
-        break;
     }
     CContainerUI::HandleEvent(event);
 }
 
 void CListContainerHeaderItemUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
     if (!name || !value) return;
-    if (Is(name, L"dragable")) {
-        m_draggable = CompareTextNoCase(value, L"true") == 0;
-        if (!m_draggable) m_state &= ~ButtonCaptured;
-    } else if (Is(name, L"sepwidth")) {
-        m_sepWidth = static_cast<int>(wcstol(value, nullptr, 10));
-    } else if (Is(name, L"align")) {
-        if (wcsstr(value, L"left")) m_textStyle &= ~(DT_CENTER | DT_RIGHT);
-        if (wcsstr(value, L"center")) m_textStyle = (m_textStyle & ~DT_RIGHT) | DT_CENTER;
-        if (wcsstr(value, L"right")) m_textStyle = (m_textStyle & ~DT_CENTER) | DT_RIGHT;
-    } else if (Is(name, L"endellipsis")) {
-        if (CompareTextNoCase(value, L"true") == 0) m_textStyle |= DT_END_ELLIPSIS;
-        else m_textStyle &= ~DT_END_ELLIPSIS;
-    } else if (Is(name, L"font")) {
-        m_font = static_cast<int>(wcstol(value, nullptr, 10));
-    } else if (Is(name, L"textcolor")) {
-        m_textColor = ReadColor(value);
-    } else if (Is(name, L"textpadding")) {
-        long v[4] = {};
-        ReadIntList(value, v, 4);
-        m_textPadding = RECT{v[0], v[1], v[2], v[3]};
-        Invalidate();
-    } else if (Is(name, L"showhtml")) {
-        const bool on = CompareTextNoCase(value, L"true") == 0;
-        if (on != m_showHtml) {
-            m_showHtml = on;
-            Invalidate();
-        }
-    } else if (Is(name, L"normalimage") || Is(name, L"hotimage") || Is(name, L"pushedimage") ||
-               Is(name, L"focusedimage") || Is(name, L"sepimage")) {
-        CUIString* target = Is(name, L"normalimage")    ? &m_normalImage
-                            : Is(name, L"hotimage")     ? &m_hotImage
-                            : Is(name, L"pushedimage")  ? &m_pushedImage
-                            : Is(name, L"focusedimage") ? &m_focusedImage
-                                                        : &m_sepImage;
-        *target = value;
-        Invalidate();
-    } else if (Is(name, L"editable")) {
-        m_editable = CompareTextNoCase(value, L"true") == 0;
+    if (m_look.SetAttribute(*this, name, value)) return;
+    if (Is(name, L"editable")) {
+        m_editable = ReadBool(value);
     } else if (Is(name, L"comboable")) {
-        m_comboable = CompareTextNoCase(value, L"true") == 0;
+        m_comboable = ReadBool(value);
     } else if (Is(name, L"checkable")) {
-        m_checkable = CompareTextNoCase(value, L"true") == 0;
+        m_checkable = ReadBool(value);
     } else if (!m_box.SetAttribute(name, value)) {
         CHorizontalLayoutUI::SetAttribute(name, value);
     }
@@ -318,40 +212,12 @@ SIZE CListContainerHeaderItemUI::MeasureSize(SIZE available) {
 }
 
 void CListContainerHeaderItemUI::PaintStateImage(HDC hdc) {
-    if (IsFocused()) m_state |= ButtonFocused; else m_state &= ~ButtonFocused;
-    const CUIString* chosen = &m_normalImage;
-    if (m_state & ButtonPushed) chosen = &m_pushedImage;
-    else if (m_state & ButtonHot) chosen = &m_hotImage;
-    else if (m_state & ButtonFocused) chosen = &m_focusedImage;
-    if (chosen != &m_normalImage && chosen->IsEmpty() && !m_normalImage.IsEmpty()) chosen = &m_normalImage;
-    if (!chosen->IsEmpty()) DrawImage(hdc, *chosen);
-    if (!m_sepImage.IsEmpty()) {
-        RECT sep = GetSeparatorRect();
-        OffsetRect(&sep, -m_item.left, -m_item.top);
-        if (m_manager) m_manager->GetDpiScaler()->UnscaleRect(sep);
-        m_sepModifier.Format(L"dest='%ld,%ld,%ld,%ld'", sep.left, sep.top, sep.right, sep.bottom);
-        DrawImage(hdc, m_sepImage, m_sepModifier);
-    }
+    m_look.PaintStateImage(*this, hdc);
     if (m_checkable) m_box.Paint(*this, hdc);
 }
 
 void CListContainerHeaderItemUI::PaintText(HDC hdc) {
-    if (!m_manager) return;
-    if (m_textColor == 0) m_textColor = m_manager->GetDefaultFontColor();
-    const CUIString text = GetText();
-    if (text.IsEmpty()) return;
-    RECT padding = m_textPadding;
-    m_manager->GetDpiScaler()->ScaleRect(padding);
-    RECT rect = {m_item.left + padding.left, m_item.top + padding.top, m_item.right - padding.right,
-                 m_item.bottom - padding.bottom};
-    if (m_checkable) rect.left += ScaledBy(*this, m_box.width);
-    if (m_showHtml) {
-        int links = 0;
-        CSkinRenderer::DrawHtmlText(hdc, m_manager, rect, text, m_textColor, nullptr, nullptr, links, m_font,
-                                    m_textStyle | DT_SINGLELINE);
-    } else {
-        CSkinRenderer::DrawText(hdc, m_manager, rect, text, m_textColor, m_font, m_textStyle | DT_SINGLELINE);
-    }
+    m_look.PaintText(*this, hdc, m_checkable ? ScaledBy(*this, m_box.width) : 0, DT_SINGLELINE);
 }
 
 // -------------------------------------------------------------------- row

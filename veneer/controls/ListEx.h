@@ -4,6 +4,7 @@
 // in step, and resizable header items.
 #include "Button.h"
 #include "List.h"
+#include "ListHeader.h"
 #include "ListItems.h"
 #include "PaintManager.h"
 #include "StackLayout.h"
@@ -62,29 +63,11 @@ public:
     bool IsCheckable() const { return m_checkable; }
     bool IsChecked() const { return m_box.checked; }
     void SetChecked(bool on) { m_box.SetChecked(*this, on); }
-    int GetSeparatorWidth() const { return m_sepWidth; }
-    UINT GetButtonState() const { return m_state; }
+    int GetSeparatorWidth() const { return m_look.sepWidth; }
+    UINT GetButtonState() const { return m_look.state; }
 
 private:
-    RECT GripRect() const;
-    void RelayoutList();
-
-    POINT m_lastDrag = {};
-    int m_dragWidth = 0;   // the width the drag has reached, in pixels
-    bool m_draggable = true;
-    UINT m_state = 0;
-    int m_sepWidth = 4;
-    DWORD m_textColor = 0;
-    int m_font = -1;
-    UINT m_textStyle = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
-    bool m_showHtml = false;
-    RECT m_textPadding = {2, 0, 2, 0};
-    CUIString m_normalImage;
-    CUIString m_hotImage;
-    CUIString m_pushedImage;
-    CUIString m_focusedImage;
-    CUIString m_sepImage;
-    CUIString m_sepModifier;
+    HeaderItemLook m_look;
     bool m_editable = false;
     bool m_comboable = false;
     bool m_checkable = false;

@@ -129,6 +129,168 @@ SIZE CListHeaderUI::MeasureSize(SIZE available) {
     return size;
 }
 
+// ------------------------------------------------------------- column look
+
+bool HeaderItemLook::SetAttribute(CControlUI& owner, const wchar_t* name, const wchar_t* value) {
+    if (Is(name, L"dragable")) {
+        draggable = ReadBool(value);
+        if (!draggable) state &= ~Dragging;
+    } else if (Is(name, L"sepwidth")) {
+        sepWidth = _wtoi(value);
+    } else if (Is(name, L"align")) {
+        if (wcsstr(value, L"left")) textStyle &= ~(DT_CENTER | DT_RIGHT);
+        if (wcsstr(value, L"center")) textStyle = (textStyle & ~DT_RIGHT) | DT_CENTER;
+        if (wcsstr(value, L"right")) textStyle = (textStyle & ~DT_CENTER) | DT_RIGHT;
+    } else if (Is(name, L"endellipsis")) {
+        if (ReadBool(value)) textStyle |= DT_END_ELLIPSIS;
+        else textStyle &= ~DT_END_ELLIPSIS;
+    } else if (Is(name, L"font")) {
+        font = _wtoi(value);
+    } else if (Is(name, L"textcolor")) {
+        textColor = static_cast<DWORD>(wcstoul(value + (*value == L'#'), nullptr, 16));
+    } else if (Is(name, L"textpadding")) {
+        long v[4];
+        ReadIntList(value, v, 4);
+        textPadding = RECT{v[0], v[1], v[2], v[3]};
+        owner.Invalidate();
+    } else if (Is(name, L"showhtml")) {
+        const bool on = ReadBool(value);
+        if (on != showHtml) {
+            showHtml = on;
+            owner.Invalidate();
+        }
+    } else if (Is(name, L"normalimage") || Is(name, L"hotimage") || Is(name, L"pushedimage") ||
+               Is(name, L"focusedimage") || Is(name, L"sepimage")) {
+        CUIString& image = Is(name, L"normalimage")    ? normalImage
+                           : Is(name, L"hotimage")     ? hotImage
+                           : Is(name, L"pushedimage")  ? pushedImage
+                           : Is(name, L"focusedimage") ? focusedImage
+                                                       : sepImage;
+        image = value;
+        owner.Invalidate();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+RECT HeaderItemLook::SeparatorRect(const CControlUI& owner) const {
+    CPaintManagerUI* manager = owner.GetManager();
+    const int w = manager ? manager->GetDpiScaler()->ScaleValue(sepWidth) : sepWidth;
+    const RECT& item = owner.GetPos();
+    if (w >= 0) return RECT{item.right - w, item.top, item.right, item.bottom};
+    return RECT{item.left, item.top, item.left - w, item.bottom};
+}
+
+RECT HeaderItemLook::GripRect(const CControlUI& owner) const {
+    RECT grip = SeparatorRect(owner);
+    if (sepWidth >= 0) {
+        grip.left -= 4;
+    } else {
+        grip.right += 4;
+    }
+    return grip;
+}
+
+bool HeaderItemLook::HandleEvent(CControlUI& owner, ControlEvent& event, const wchar_t* clickName, bool growsRight,
+                                 SIZE& fixedSize) {
+    CPaintManagerUI* manager = owner.GetManager();
+    // The header's parent (the list) lays out again and takes the columns.
+    auto relayoutList = [&owner] {
+        if (CControlUI* parent = owner.GetParent()) parent->MarkParentForLayout();
+    };
+    const RECT grip = GripRect(owner);
+    switch (event.type) {
+    case EventButtonDown:
+    case EventDoubleClick:
+        if (!owner.IsEnabled()) return true;
+        if (PtInRect(&grip, event.mouse)) {
+            if (draggable) {
+                state |= Dragging;
+                lastDrag = event.mouse;
+                dragWidth = owner.GetWidth();
+            }
+        } else {
+            state |= Pushed;
+            if (manager) manager->SendNotification(&owner, clickName);
+            owner.Invalidate();
+        }
+        return true;
+    case EventButtonUp:
+        if (state & Dragging) {
+            state &= ~Dragging;
+            relayoutList();
+        } else if (state & Pushed) {
+            state &= ~Pushed;
+            owner.Invalidate();
+        }
+        return true;
+    case EventMouseMove: {
+        if (!(state & Dragging)) return true;
+        // The edge moves from where the drag left it (the column's rectangle
+        // changes only at the next layout, which may come after more moves).
+        const int dx = event.mouse.x - lastDrag.x;
+        const int width = growsRight ? dragWidth + dx : dragWidth - dx;
+        if (width <= owner.GetMinWidth()) return true;
+        dragWidth = width;
+        // Stored so that the next layout gives these pixels: the measure
+        // reads "width" as written without a "height", scaled with one.
+        const int scale = manager ? manager->GetDpiScaler()->GetScale() : 100;
+        fixedSize.cx = fixedSize.cy == 0 || scale <= 0 ? width : MulDiv(width, 100, scale);
+        lastDrag = event.mouse;
+        relayoutList();
+        return true;
+    }
+    case EventSetCursor:
+        if (owner.IsEnabled() && draggable && PtInRect(&grip, event.mouse)) {
+            ::SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32644)));   // IDC_SIZEWE
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+void HeaderItemLook::PaintStateImage(CControlUI& owner, HDC hdc) {
+    if (owner.IsFocused()) state |= Focused; else state &= ~Focused;
+    const CUIString* chosen = &normalImage;
+    if (state & Pushed) chosen = &pushedImage;
+    else if (state & Hot) chosen = &hotImage;
+    else if (state & Focused) chosen = &focusedImage;
+    if (chosen->IsEmpty()) chosen = &normalImage;
+    if (!chosen->IsEmpty()) owner.DrawImage(hdc, *chosen);
+    if (sepImage.IsEmpty()) return;
+    RECT sep = SeparatorRect(owner);
+    OffsetRect(&sep, -owner.GetPos().left, -owner.GetPos().top);
+    // The modifier is read as written in a layout (and scaled again).
+    if (CPaintManagerUI* manager = owner.GetManager()) manager->GetDpiScaler()->UnscaleRect(sep);
+    sepModifier.Format(L"dest='%ld,%ld,%ld,%ld'", sep.left, sep.top, sep.right, sep.bottom);
+    owner.DrawImage(hdc, sepImage, sepModifier);
+}
+
+void HeaderItemLook::PaintText(CControlUI& owner, HDC hdc, int leftInset, UINT extraStyle) {
+    CPaintManagerUI* manager = owner.GetManager();
+    if (!manager) return;
+    if (textColor == 0) textColor = manager->GetDefaultFontColor();
+    const CUIString text = owner.GetText();
+    if (text.IsEmpty()) return;
+    RECT rect = owner.GetPos();
+    RECT padding = textPadding;
+    manager->GetDpiScaler()->ScaleRect(padding);
+    rect.left += padding.left + leftInset;
+    rect.top += padding.top;
+    rect.right -= padding.right;
+    rect.bottom -= padding.bottom;
+    if (showHtml) {
+        int links = 0;
+        CSkinRenderer::DrawHtmlText(hdc, manager, rect, text, textColor, nullptr, nullptr, links, font,
+                                    textStyle | extraStyle);
+    } else {
+        CSkinRenderer::DrawText(hdc, manager, rect, text, textColor, font, textStyle | extraStyle);
+    }
+}
+
 // ------------------------------------------------------------------ column
 
 CListHeaderItemUI::CListHeaderItemUI() {
@@ -146,35 +308,16 @@ void* CListHeaderItemUI::FindInterface(const wchar_t* tag) {
     return CContainerUI::FindInterface(tag);
 }
 
-UINT CListHeaderItemUI::GetBehaviorFlags() const { return IsEnabled() && m_sepWidth != 0 ? 2 : 0; }
+UINT CListHeaderItemUI::GetBehaviorFlags() const { return IsEnabled() && m_look.sepWidth != 0 ? 2 : 0; }
 
 void CListHeaderItemUI::SetEnabled(bool enabled) {
     if (m_enabled == enabled) return;
     m_enabled = enabled;
-    if (!enabled) m_state = 0;
+    if (!enabled) m_look.state = 0;
     Invalidate();
 }
 
-RECT CListHeaderItemUI::GetSeparatorRect() const {
-    const int w = Scaled(m_sepWidth);
-    if (w >= 0) return RECT{m_item.right - w, m_item.top, m_item.right, m_item.bottom};
-    return RECT{m_item.left, m_item.top, m_item.left - w, m_item.bottom};
-}
-
-RECT CListHeaderItemUI::GripRect() const {
-    RECT grip = GetSeparatorRect();
-    if (m_sepWidth >= 0) {
-        grip.left -= 4;
-    } else {
-        grip.right += 4;
-    }
-    return grip;
-}
-
-void CListHeaderItemUI::RelayoutList() {
-    // The header's parent (the list) lays out again and takes the columns.
-    if (m_parent) m_parent->MarkParentForLayout();
-}
+RECT CListHeaderItemUI::GetSeparatorRect() const { return m_look.SeparatorRect(*this); }
 
 void CListHeaderItemUI::HandleEvent(ControlEvent& event) {
     if (!IsMouseEnabled() && IsMouseEvent(event.type)) {
@@ -190,63 +333,17 @@ void CListHeaderItemUI::HandleEvent(ControlEvent& event) {
         CContainerUI::HandleEvent(event);
         return;
     }
-    const RECT grip = GripRect();
+    if (m_look.HandleEvent(*this, event, L"headerclick", m_look.sepWidth >= 0, m_fixedSize)) return;
     switch (event.type) {
-    case EventButtonDown:
-    case EventDoubleClick:
-        if (!IsEnabled()) return;
-        if (PtInRect(&grip, event.mouse)) {
-            if (m_draggable) {
-                m_state |= StateDragging;
-                m_lastDrag = event.mouse;
-                m_dragWidth = GetWidth();
-            }
-        } else {
-            m_state |= StatePushed;
-            if (m_manager) m_manager->SendNotification(this, L"headerclick");
-            Invalidate();
-        }
-        return;
-    case EventButtonUp:
-        if (m_state & StateDragging) {
-            m_state &= ~StateDragging;
-            RelayoutList();
-        } else if (m_state & StatePushed) {
-            m_state &= ~StatePushed;
-            Invalidate();
-        }
-        return;
-    case EventMouseMove: {
-        if (!(m_state & StateDragging)) return;
-        // The edge moves from where the drag left it (the column's rectangle
-        // changes only at the next layout, which may come after more moves).
-        const int dx = event.mouse.x - m_lastDrag.x;
-        const int width = m_sepWidth >= 0 ? m_dragWidth + dx : m_dragWidth - dx;
-        if (width <= GetMinWidth()) return;
-        m_dragWidth = width;
-        // Stored so that the next layout gives these pixels: the measure
-        // reads "width" as written without a "height", scaled with one.
-        const int scale = m_manager ? m_manager->GetDpiScaler()->GetScale() : 100;
-        m_fixedSize.cx = m_fixedSize.cy == 0 || scale <= 0 ? width : MulDiv(width, 100, scale);
-        m_lastDrag = event.mouse;
-        RelayoutList();
-        return;
-    }
-    case EventSetCursor:
-        if (IsEnabled() && m_draggable && PtInRect(&grip, event.mouse)) {
-            ::SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32644)));   // IDC_SIZEWE
-            return;
-        }
-        break;
     case EventMouseEnter:
         if (IsEnabled()) {
-            m_state |= StateHot;
+            m_look.state |= StateHot;
             Invalidate();
         }
         return;
     case EventMouseLeave:
         if (IsEnabled()) {
-            m_state &= ~StateHot;
+            m_look.state &= ~StateHot;
             Invalidate();
         }
         return;
@@ -258,43 +355,8 @@ void CListHeaderItemUI::HandleEvent(ControlEvent& event) {
 
 void CListHeaderItemUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
     if (!name || !value) return;
-    if (Is(name, L"dragable")) {
-        m_draggable = ReadBool(value);
-        if (!m_draggable) m_state &= ~StateDragging;
-    } else if (Is(name, L"sepwidth")) {
-        m_sepWidth = _wtoi(value);
-    } else if (Is(name, L"align")) {
-        if (wcsstr(value, L"left")) m_textStyle &= ~(DT_CENTER | DT_RIGHT);
-        if (wcsstr(value, L"center")) m_textStyle = (m_textStyle & ~DT_RIGHT) | DT_CENTER;
-        if (wcsstr(value, L"right")) m_textStyle = (m_textStyle & ~DT_CENTER) | DT_RIGHT;
-    } else if (Is(name, L"endellipsis")) {
-        if (ReadBool(value)) m_textStyle |= DT_END_ELLIPSIS;
-        else m_textStyle &= ~DT_END_ELLIPSIS;
-    } else if (Is(name, L"font")) {
-        m_font = _wtoi(value);
-    } else if (Is(name, L"textcolor")) {
-        m_textColor = static_cast<DWORD>(wcstoul(value + (*value == L'#'), nullptr, 16));
-    } else if (Is(name, L"textpadding")) {
-        long v[4];
-        ReadIntList(value, v, 4);
-        m_textPadding = RECT{v[0], v[1], v[2], v[3]};
-        Invalidate();
-    } else if (Is(name, L"showhtml")) {
-        const bool on = ReadBool(value);
-        if (on != m_showHtml) {
-            m_showHtml = on;
-            Invalidate();
-        }
-    } else if (Is(name, L"normalimage") || Is(name, L"hotimage") || Is(name, L"pushedimage") ||
-               Is(name, L"focusedimage") || Is(name, L"sepimage")) {
-        CUIString& image = Is(name, L"normalimage")    ? m_normalImage
-                           : Is(name, L"hotimage")     ? m_hotImage
-                           : Is(name, L"pushedimage")  ? m_pushedImage
-                           : Is(name, L"focusedimage") ? m_focusedImage
-                                                       : m_sepImage;
-        image = value;
-        Invalidate();
-    } else if (Is(name, L"scale")) {
+    if (m_look.SetAttribute(*this, name, value)) return;
+    if (Is(name, L"scale")) {
         m_scale = _wtoi(value);
     } else {
         CContainerUI::SetAttribute(name, value);
@@ -306,42 +368,8 @@ SIZE CListHeaderItemUI::MeasureSize(SIZE available) {
     return SIZE{m_fixedSize.cx, DefaultFontHeight(m_manager) + 14};
 }
 
-void CListHeaderItemUI::PaintStateImage(HDC hdc) {
-    if (IsFocused()) m_state |= StateFocused; else m_state &= ~StateFocused;
-    const CUIString* chosen = &m_normalImage;
-    if (m_state & StatePushed) chosen = &m_pushedImage;
-    else if (m_state & StateHot) chosen = &m_hotImage;
-    else if (m_state & StateFocused) chosen = &m_focusedImage;
-    if (chosen->IsEmpty()) chosen = &m_normalImage;
-    if (!chosen->IsEmpty()) DrawImage(hdc, *chosen);
-    if (m_sepImage.IsEmpty()) return;
-    RECT sep = GetSeparatorRect();
-    OffsetRect(&sep, -m_item.left, -m_item.top);
-    // The modifier is read as written in a layout (and scaled again).
-    if (m_manager) m_manager->GetDpiScaler()->UnscaleRect(sep);
-    m_sepModifier.Format(L"dest='%ld,%ld,%ld,%ld'", sep.left, sep.top, sep.right, sep.bottom);
-    DrawImage(hdc, m_sepImage, m_sepModifier);
-}
+void CListHeaderItemUI::PaintStateImage(HDC hdc) { m_look.PaintStateImage(*this, hdc); }
 
-void CListHeaderItemUI::PaintText(HDC hdc) {
-    if (!m_manager) return;
-    if (m_textColor == 0) m_textColor = m_manager->GetDefaultFontColor();
-    const CUIString text = GetText();
-    if (text.IsEmpty()) return;
-    RECT rect = m_item;
-    RECT padding = m_textPadding;
-    m_manager->GetDpiScaler()->ScaleRect(padding);
-    rect.left += padding.left;
-    rect.top += padding.top;
-    rect.right -= padding.right;
-    rect.bottom -= padding.bottom;
-    if (m_showHtml) {
-        int links = 0;
-        CSkinRenderer::DrawHtmlText(hdc, m_manager, rect, text, m_textColor, nullptr, nullptr, links, m_font,
-                                    m_textStyle);
-    } else {
-        CSkinRenderer::DrawText(hdc, m_manager, rect, text, m_textColor, m_font, m_textStyle);
-    }
-}
+void CListHeaderItemUI::PaintText(HDC hdc) { m_look.PaintText(*this, hdc, 0, 0); }
 
 }  // namespace Veneer

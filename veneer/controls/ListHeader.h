@@ -6,6 +6,42 @@
 
 namespace Veneer {
 
+// What a list header's column and an editable list's header item share: the
+// caption's look, the state pictures, the separator and the drag on it that
+// resizes the column. The state bits are the button's.
+struct HeaderItemLook {
+    enum { Focused = 0x01, Hot = 0x08, Pushed = 0x10, Dragging = 0x40 };
+
+    UINT state = 0;
+    bool draggable = true;
+    int sepWidth = 4;
+    DWORD textColor = 0;
+    int font = -1;
+    UINT textStyle = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+    bool showHtml = false;
+    RECT textPadding = {2, 0, 2, 0};
+    CUIString normalImage;
+    CUIString hotImage;
+    CUIString pushedImage;
+    CUIString focusedImage;
+    CUIString sepImage;
+    CUIString sepModifier;
+    POINT lastDrag = {};
+    int dragWidth = 0;   // the width the drag has reached, in pixels
+
+    // True when the name is one of the look's.
+    bool SetAttribute(CControlUI& owner, const wchar_t* name, const wchar_t* value);
+    RECT SeparatorRect(const CControlUI& owner) const;
+    RECT GripRect(const CControlUI& owner) const;
+    // A press (outside the grip, sent as clickName), release, move and
+    // set-cursor; true when the event is done with. A drag moves the right
+    // edge when growsRight, else the left, and leaves the width in fixedSize.
+    bool HandleEvent(CControlUI& owner, ControlEvent& event, const wchar_t* clickName, bool growsRight,
+                     SIZE& fixedSize);
+    void PaintStateImage(CControlUI& owner, HDC hdc);
+    void PaintText(CControlUI& owner, HDC hdc, int leftInset, UINT extraStyle);
+};
+
 class CListHeaderUI : public CHorizontalLayoutUI {
 public:
     static CControlUI* CreateListHeaderUI();
@@ -48,30 +84,12 @@ public:
 
     RECT GetSeparatorRect() const;
     int GetScale() const { return m_scale; }
-    int GetSeparatorWidth() const { return m_sepWidth; }
-    bool IsDraggable() const { return m_draggable; }
-    UINT GetButtonState() const { return m_state; }
+    int GetSeparatorWidth() const { return m_look.sepWidth; }
+    bool IsDraggable() const { return m_look.draggable; }
+    UINT GetButtonState() const { return m_look.state; }
 
 private:
-    RECT GripRect() const;
-    void RelayoutList();
-
-    POINT m_lastDrag = {};
-    int m_dragWidth = 0;   // the width the drag has reached, in pixels
-    bool m_draggable = true;
-    UINT m_state = 0;
-    int m_sepWidth = 4;
-    DWORD m_textColor = 0;
-    int m_font = -1;
-    UINT m_textStyle = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
-    bool m_showHtml = false;
-    RECT m_textPadding = {2, 0, 2, 0};
-    CUIString m_normalImage;
-    CUIString m_hotImage;
-    CUIString m_pushedImage;
-    CUIString m_focusedImage;
-    CUIString m_sepImage;
-    CUIString m_sepModifier;
+    HeaderItemLook m_look;
     int m_scale = 0;
 };
 
