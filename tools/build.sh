@@ -13,7 +13,7 @@ for arch in x86 x64; do
   if [ ! -f "$build/$arch/build.ninja" ]; then
     cmake -S "$root" -B "$build/$arch" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch.cmake" \
-      -C "$DEPS_CACHE/deps-$arch.cmake" -DKEYLINQ_TEST_BINDING=ON >/dev/null
+      -C "$DEPS_CACHE/deps-$arch.cmake" -DKEYLINQ_TEST_BINDING=ON -DCERTAIDE_TEST_BINDING=ON >/dev/null
   fi
   cmake --build "$build/$arch"
 done
