@@ -335,6 +335,12 @@ int SkinLayout::Find(const std::wstring& name) const {
 
 bool SkinLayout::Has(const std::wstring& name) const { return Find(name) >= 0; }
 
+const SkinLayout::Element* SkinLayout::FindByAttribute(const wchar_t* attribute, const std::wstring& value) const {
+    for (const Element& e : m_elements)
+        if (SameName(value, e.Attribute(attribute))) return &e;
+    return nullptr;
+}
+
 bool SkinLayout::ControlRect(const std::wstring& name, SIZE client, int dpi, RECT* rect) const {
     const int target = Find(name);
     if (target < 0) return false;
@@ -437,6 +443,14 @@ bool SkinLayout::ControlRect(const std::wstring& name, SIZE client, int dpi, REC
     rect->right = LONG(std::lround(item.r * scale));
     rect->bottom = LONG(std::lround(item.b * scale));
     return true;
+}
+
+std::wstring CatalogText(const std::wstring& id) {
+    SkinLayout catalog;
+    if (!catalog.Load(L"lan_cn.xml", nullptr)) return std::wstring();
+    const SkinLayout::Element* e = catalog.FindByAttribute(L"id", id);
+    const wchar_t* value = e ? e->Attribute(L"value") : nullptr;
+    return value ? value : L"";
 }
 
 // ------------------------------------------------------------ input

@@ -101,11 +101,17 @@ public:
         int parent = -1;
         const wchar_t* Attribute(const wchar_t* name) const;
     };
+    // The first element whose attribute has that value (case-insensitive).
+    const Element* FindByAttribute(const wchar_t* attribute, const std::wstring& value) const;
 
 private:
     std::vector<Element> m_elements;  // [0] is the root "Window"
     int Find(const std::wstring& name) const;
 };
+
+// The text of a catalog id in the skin's language file ("lan_cn.xml");
+// empty when there is none.
+std::wstring CatalogText(const std::wstring& id);
 
 // ------------------------------------------------------------ input
 
