@@ -55,6 +55,14 @@ std::string Unhex(const std::string& hex) { return testserver::ServerControl::Un
 
 bool SameText(const std::string& a, const std::string& b) { return _stricmp(a.c_str(), b.c_str()) == 0; }
 
+// Serial numbers in hex, equal as numbers: CryptoAPI keeps the DER's sign
+// byte (a leading 00), OpenSSL prints the magnitude.
+bool SameSerial(std::string a, std::string b) {
+    while (a.size() > 2 && a.compare(0, 2, "00") == 0) a.erase(0, 2);
+    while (b.size() > 2 && b.compare(0, 2, "00") == 0) b.erase(0, 2);
+    return SameText(a, b);
+}
+
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> out;
     if (text.empty()) return out;
@@ -148,6 +156,29 @@ private:
         }
         if (index) *index = at;
         return line;
+    }
+    // A renewal's status report; fails at once when the renewal ends without it.
+    JournalLine AwaitStatus(const std::string& status, size_t from, int* index = nullptr) {
+        const DWORD start = GetTickCount();
+        JournalLine line;
+        for (;;) {
+            const int at = m_journal.Find("status", {"status=" + status + " "}, from, &line);
+            if (at >= 0) {
+                if (index) *index = at;
+                return line;
+            }
+            JournalLine end;
+            if (m_journal.Find("renewal-end", {}, from, &end) >= 0 &&
+                m_journal.Find("status", {"status=" + status + " "}, from) < 0) {
+                JournalLine last;
+                m_journal.Last("status", {}, &last, from);
+                Fail("the renewal ended without status " + status + ": " + end.text + " (last status: " +
+                     last.details + ")");
+            }
+            if (GetTickCount() - start >= kRenewalMs) Fail("no status " + status + " within the renewal's time");
+            if (!m_process.Running()) Fail("Certaide has ended");
+            Sleep(100);
+        }
     }
     // The last line of a kind naming that control ("name=<control>").
     std::string LastValue(const std::string& kind, const std::string& control, const std::string& value,
@@ -248,7 +279,7 @@ void Scenario::CheckKeyAfterRenewal() {
 int Scenario::Run(bool full) {
     std::string error;
     Step("prepare", [&] {
-        if (!m_main.Load(L"main.xml", &error) || !m_pin.Load(L"pindlg.xml", &error)) Fail(error);
+        if (!m_main.Load(L"main.xml", &error)) Fail(error);
         if (!m_server.connected()) Fail("no test server (TEST_SERVER_PORT_FILE)");
         if (!m_keys.connected()) Fail("no virtual key (KEYLINQ_VIRTUAL_KEY_PORT_FILE)");
         // The renewal the server expects: key 1's serial and seal; the time-stamp
@@ -272,7 +303,7 @@ int Scenario::Run(bool full) {
         if (!m_process.Start(m_certaide, L"", {}, &error)) Fail(error);
         m_window = WaitMainWindow(m_process.Id(), kStartMs);
         if (!m_window) Fail("no VeneerMainWnd window of the process: " + DescribeProcessWindows(m_process.Id()));
-        Await("app started", {"pid=" + std::to_string(m_process.Id())}, kUiMs, 0);
+        Await("app", {"started", "pid=" + std::to_string(m_process.Id())}, kUiMs, 0);
         const std::string serial = Fact("KEY1_SERIAL");
         Await("scan-applied", {}, kScanMs, 0);
         SelectKey(serial, 0);
@@ -291,7 +322,7 @@ int Scenario::Run(bool full) {
                       {"cert_certtype_label", "EXPECT_TYPE"}};
         for (const auto& l : labels) {
             const std::string shown = LastValue("label", l.control, "text", 0), expected = Fact(l.fact);
-            if (!SameText(shown, expected))
+            if (!SameText(shown, expected) && !(l.fact == std::string("EXPECT_SERIAL") && SameSerial(shown, expected)))
                 Fail(std::string(l.control) + " shows \"" + shown + "\", host OpenSSL reads \"" + expected + "\"");
         }
         const std::string state = LastValue("label", "cert_certstate_label", "text", 0);
@@ -305,9 +336,10 @@ int Scenario::Run(bool full) {
 
     size_t renewalMark = 0;
     Step("pin-dialog", [&] {
+        if (!m_pin.Load(L"pindlg.xml", &error)) Fail(error);
         renewalMark = m_journal.Mark();
         Renew(renewalMark);
-        Await("pindlg shown", {"kind=input"}, kRenewalMs, renewalMark);
+        Await("pindlg", {"shown", "kind=input"}, kRenewalMs, renewalMark);
         HWND dialog = WaitProcessWindow(m_process.Id(), kPinWindowClass, kUiMs, true);
         if (!dialog) Fail("no PIN dialog window: " + DescribeProcessWindows(m_process.Id()));
         Sleep(500);  // its first paint
@@ -317,15 +349,14 @@ int Scenario::Run(bool full) {
         TypeText(L"12345678");
         const size_t typed = m_journal.Mark();
         if (!ClickControl(dialog, m_pin, L"inputdlg_confirm_btn", &error)) Fail(error);
-        Await("pindlg closed", {"result=1"}, kUiMs, typed);
+        Await("pindlg", {"closed", "result=1"}, kUiMs, typed);
     });
 
     Step("renewal", [&] {
         int at42 = 0, at44 = 0, at40 = 0;
-        Await("status", {"status=42 "}, kRenewalMs, renewalMark, &at42);
-        Await("status", {"status=44 "}, kRenewalMs, size_t(at42), &at44);
-        JournalLine end = Await("status", {"status=4"}, kRenewalMs, size_t(at44) + 1, &at40);
-        if (DetailValue(end.details, "status") != "40") Fail("the renewal ended with " + end.details);
+        AwaitStatus("42", renewalMark, &at42);
+        AwaitStatus("44", size_t(at42), &at44);
+        AwaitStatus("40", size_t(at44), &at40);
         Await("renewal-end", {"status=40", "rescan=1"}, kUiMs, renewalMark);
         // The server's read-back: one validate code, one renewal, every check passed.
         const auto counts = Counts();
@@ -355,23 +386,6 @@ int Scenario::Run(bool full) {
         Await("scan-applied", {}, kScanMs, size_t(at40));
         Sleep(500);
         Capture("03-renewed", m_window);
-        // The certificate list open, both rows shown.
-        if (full) {
-            POINT centre = {};
-            RECT client = {}, r = {};
-            GetClientRect(m_window, &client);
-            if (m_main.ControlRect(L"cert_certdnsn_combo", SIZE{client.right, client.bottom}, SystemDpi(), &r)) {
-                centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-                if (ClickAt(m_window, centre, false, &error)) {
-                    if (HWND drop = WaitProcessWindow(m_process.Id(), COMBO_DROPDOWN_CLASS, kUiMs, true)) {
-                        Sleep(500);
-                        Capture("04-certificates-listed", drop);
-                        PressKey(VK_ESCAPE);
-                        for (int i = 0; i < 100 && IsWindow(drop); ++i) Sleep(50);
-                    }
-                }
-            }
-        }
     });
 
     Step("key-contents", [&] { CheckKeyAfterRenewal(); });
@@ -381,46 +395,46 @@ int Scenario::Run(bool full) {
             const size_t mark = m_journal.Mark();
             if (m_keys.Unplug(std::strtoul(Fact("KEY1_KEY_ID").c_str(), nullptr, 10)) != 0) Fail("key 1 cannot be pulled");
             DeviceChange(DBT_DEVICEREMOVECOMPLETE, "KEY1_");
-            JournalLine applied = Await("scan-applied", {"keys=0"}, kScanMs, mark);
-            (void)applied;
-            const std::string items = LastValue("combo", "cert_ukeysn_combo", "items", mark);
-            if (!items.empty()) Fail("keys still shown: " + items);
+            Await("scan-applied", {"keys=0"}, kScanMs, mark);
+            JournalLine combo;
+            if (m_journal.Last("combo", {"name=cert_ukeysn_combo "}, &combo, mark) &&
+                !DetailValue(combo.details, "items").empty())
+                Fail("keys still shown: " + combo.details);
             Sleep(300);
-            Capture("05-key-pulled", m_window);
-        });
-
-        Step("plug-key", [&] {
-            // Hidden first, so that the arrival is what brings the window up.
-            if (!ClickControl(m_window, m_main, L"closebtn", &error)) Fail(error);
-            const size_t hidden = m_journal.Mark();
-            for (int i = 0; i < 100 && IsWindowVisible(m_window); ++i) Sleep(50);
-            if (IsWindowVisible(m_window)) Fail("the close button left the window shown");
-            const size_t mark = m_journal.Mark();
-            for (const char* prefix : {"KEY1_", "KEY2_"}) {
-                if (m_keys.Plug(std::strtoul(Fact(std::string(prefix) + "KEY_ID").c_str(), nullptr, 10)) != 0)
-                    Fail(std::string("cannot plug ") + prefix);
-                DeviceChange(DBT_DEVICEARRIVAL, prefix);
-            }
-            (void)hidden;
-            if (!IsWindowVisible(m_window)) Fail("the arrival left the window hidden");
-            Await("scan-applied", {"keys=2"}, kScanMs, mark);
-            Await("combo", {"name=cert_ukeysn_combo ", Fact("KEY1_SERIAL"), Fact("KEY2_SERIAL")}, kUiMs, mark);
-            Sleep(300);
-            Capture("06-keys-back", m_window);
+            Capture("04-key-pulled", m_window);
         });
 
         Step("rsa-key", [&] {
+            // Hidden first, so that the arrival is what brings the window up;
+            // key 2 alone, so that it is the key shown.
+            if (!ClickControl(m_window, m_main, L"closebtn", &error)) Fail(error);
+            for (int i = 0; i < 100 && IsWindowVisible(m_window); ++i) Sleep(50);
+            if (IsWindowVisible(m_window)) Fail("the close button left the window shown");
             const auto before = Counts();
             const size_t mark = m_journal.Mark();
+            if (m_keys.Plug(std::strtoul(Fact("KEY2_KEY_ID").c_str(), nullptr, 10)) != 0) Fail("key 2 cannot be plugged");
+            DeviceChange(DBT_DEVICEARRIVAL, "KEY2_");
+            if (!IsWindowVisible(m_window)) Fail("the arrival left the window hidden");
+            Await("scan-applied", {"keys=1"}, kScanMs, mark);
             SelectKey(Fact("KEY2_SERIAL"), mark);
             Await("status", {"home_renewcert_btn"}, kUiMs, mark);
             const size_t renewal = m_journal.Mark();
             Renew(renewal);
-            Await("status", {"status=101 "}, kRenewalMs, renewal);
+            AwaitStatus("101", renewal);
             const auto after = Counts();
             if (after[0] != before[0] || after[1] != before[1]) Fail("the server was contacted");
             Sleep(300);
-            Capture("07-rsa-key-refused", m_window);
+            Capture("05-rsa-key-refused", m_window);
+        });
+
+        Step("plug-key", [&] {
+            const size_t mark = m_journal.Mark();
+            if (m_keys.Plug(std::strtoul(Fact("KEY1_KEY_ID").c_str(), nullptr, 10)) != 0) Fail("key 1 cannot be plugged");
+            DeviceChange(DBT_DEVICEARRIVAL, "KEY1_");
+            Await("scan-applied", {"keys=2"}, kScanMs, mark);
+            Await("combo", {"name=cert_ukeysn_combo ", Fact("KEY1_SERIAL"), Fact("KEY2_SERIAL")}, kUiMs, mark);
+            Sleep(300);
+            Capture("06-keys-back", m_window);
         });
 
         Step("tray", [&] {
@@ -459,7 +473,7 @@ int Scenario::Run(bool full) {
         if (!closer.WaitExit(kStartMs, &code)) Fail("Certaide -exit did not end");
         if (!m_process.WaitExit(kStartMs, &code)) Fail("the running instance did not end");
         if (code != 0) Fail("the running instance ended with " + std::to_string(code));
-        Await("app exiting", {}, 0, mark);
+        Await("app", {"exiting"}, kUiMs, mark);
         if (HANDLE e = OpenEventW(SYNCHRONIZE, FALSE, kInstanceEvent)) {
             CloseHandle(e);
             Fail("the single-instance event is still there");

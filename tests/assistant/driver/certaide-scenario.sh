@@ -66,11 +66,13 @@ else
 fi
 [ -f "$signed" ] || { echo "certaide scenario: no signed Keylinq.dll ($signed)" >&2; exit 1; }
 export KEYLINQ_DLL="$signed"
+# One time zone for host OpenSSL's reading and the window's local times.
+export TZ=${TZ:-UTC}
 
 # Key 1 (the SM2 key, the virtual key's first): a certificate ending 30 days
 # after the time-stamp service's standing genTime, which lies 170 days
 # after the clock; key 2: a new SM key with an RSA-1024 certificate beside
-# its SM2 one. The virtual key's own second key (RSA, unprovisioned) is
+# its SM2 one, valid as long (so that renew is offered and refused). The virtual key's own second key (RSA, unprovisioned) is
 # pulled by the driver.
 now=$(date +%s)
 day=86400
@@ -82,7 +84,7 @@ seal_new=$(printf 'seal S_new from the renewal server %s' "$now" | xxd -p | tr -
 "$run" "$provision" --existing --validity "$not_before" "$not_after" --seal "$seal_old" \
   >"$out/key1.txt" 2>"$out/provision.log" || { cat "$out/provision.log" >&2; exit 1; }
 if [ "$mode" = full ]; then
-  "$run" "$provision" --rsa --seal "$seal_old" >"$out/key2.txt" 2>>"$out/provision.log" ||
+  "$run" "$provision" --rsa --validity "$not_before" "$not_after" --seal "$seal_old" >"$out/key2.txt" 2>>"$out/provision.log" ||
     { cat "$out/provision.log" >&2; exit 1; }
 fi
 
