@@ -155,6 +155,7 @@ void CPageHome::ShowVirtualWnd() {
     JournalWrite(L"scan-applied", L"keys=" + std::to_wstring(keyCount));
 
     Enable(m_reloadBtn, true);
+    ++m_refilling;
     if (m_keyCombo) m_keyCombo->RemoveAllItems();
     if (m_certCombo) m_certCombo->RemoveAllItems();
     if (m_keyCombo) {
@@ -187,13 +188,15 @@ void CPageHome::ShowVirtualWnd() {
             ReportErrorInfo(HOME_STATUS_LIBRARY_MISSING, scanResult);
         else
             ReportErrorInfo(HOME_STATUS_NONE, S_OK);
-        JournalCombo(m_certCombo, L"cert_certdnsn_combo");
     }
+    --m_refilling;
     JournalCombo(m_keyCombo, L"cert_ukeysn_combo");
+    JournalCombo(m_certCombo, L"cert_certdnsn_combo");
 }
 
 void CPageHome::FillCertCombo() {
     if (!m_certCombo) return;
+    ++m_refilling;
     m_certCombo->RemoveAllItems();
     // The records are read from a copy: a selection below replaces the
     // selected certificate.
@@ -212,6 +215,7 @@ void CPageHome::FillCertCombo() {
             m_certCombo->SelectIndex(m_certCombo->GetItemCount() - 1, false);
     }
     if (m_certCombo->GetItemCount() > 0 && m_certCombo->GetSelectedIndex() < 0) m_certCombo->SelectIndex(0, false);
+    --m_refilling;
 }
 
 void CPageHome::OnItemSelect(NotifyEvent& event) {
@@ -445,6 +449,8 @@ std::wstring CPageHome::GetCertificateDate(const FILETIME& time) {
 
 void CPageHome::JournalCombo(CComboUI* combo, const wchar_t* name) {
 #ifdef CERTAIDE_TEST_BINDING
+    // A combo being filled is written once, when the fill is complete.
+    if (m_refilling > 0) return;
     std::wstring items;
     int selected = -1;
     if (combo) {

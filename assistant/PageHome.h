@@ -84,6 +84,7 @@ private:
     HRESULT m_resultCode = S_OK;
     std::wstring m_serverMessage;
     HANDLE m_renewalThread = nullptr;
+    int m_refilling = 0;  // combos being filled (their journal waits)
     // Written by a renew click before the renew event is set; read by the
     // renewal thread while the event stays set.
     RenewalRequest m_renewalRequest;
