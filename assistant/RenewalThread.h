@@ -32,7 +32,8 @@ public:
     virtual void Report(const RenewalReport& report) = 0;
 };
 
-// Runs one renewal. Returns the final report's result code (S_OK for 40);
+// Runs one renewal. Returns the final report's result code (S_OK for 40;
+// E_FAIL for a failure whose report carries no code, such as 101 or 102);
 // *pbRescan (when given) says whether the key list should be scanned again
 // afterwards (every end after the server was asked, except a failed seal
 // write). The calling thread must have COM initialised (apartment).
