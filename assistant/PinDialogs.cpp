@@ -83,6 +83,22 @@ std::wstring CPinDialogBase::DescribeState(const wchar_t* kind) const {
     return text;
 }
 
+void CPinDialogBase::InitControls(UINT maxChars) {
+    m_pTipsLabel = FindControl<CLabelUI>(L"inputdlg_tips_label", L"Label");
+    m_pPasswordEdit = FindControl<CEditUI>(L"inputdlg_password_edit", L"Edit");
+    m_pConfirmButton = FindControl<CButtonUI>(L"inputdlg_confirm_btn", L"Button");
+    if (m_pConfirmButton) m_pConfirmButton->SetEnabled(false);
+    if (m_pPasswordEdit) {
+        EmptyEdit(m_pPasswordEdit);
+        m_pPasswordEdit->SetMaxChar(maxChars);  // also limits its native window when open
+    }
+}
+
+void CPinDialogBase::SetPasswordPtr(wchar_t* buffer) {
+    m_pPassword = buffer;
+    m_nPasswordChars = PIN_BUFFER_CHARS;
+}
+
 void CPinDialogBase::EmptyEdit(CEditUI* edit) {
     if (edit) edit->SetText(L"");
 }
@@ -128,21 +144,7 @@ VENEER_ON_NOTIFY(L"click", &CDlgInputPIN::OnClick)
 VENEER_ON_NOTIFY(L"textchanged", &CDlgInputPIN::OnTextChanged)
 VENEER_END_NOTIFY_MAP()
 
-void CDlgInputPIN::InitWindow() {
-    m_pTipsLabel = static_cast<CLabelUI*>(m_pm.FindControlByName(L"inputdlg_tips_label"));
-    m_pPasswordEdit = static_cast<CEditUI*>(m_pm.FindControlByName(L"inputdlg_password_edit"));
-    m_pConfirmButton = static_cast<CButtonUI*>(m_pm.FindControlByName(L"inputdlg_confirm_btn"));
-    if (m_pConfirmButton) m_pConfirmButton->SetEnabled(false);
-    if (m_pPasswordEdit) {
-        EmptyEdit(m_pPasswordEdit);
-        m_pPasswordEdit->SetMaxChar(PIN_MAX_CHARS);  // also limits its native window when open
-    }
-}
-
-void CDlgInputPIN::SetPasswordPtr(wchar_t* buffer) {
-    m_pPassword = buffer;
-    m_nPasswordChars = PIN_BUFFER_CHARS;
-}
+void CDlgInputPIN::InitWindow() { InitControls(PIN_MAX_CHARS); }
 
 void CDlgInputPIN::SetInitialStatus(BOOL retry, DWORD remaining) {
     Veneer::CResourceCatalog& catalog = Veneer::GetResourceCatalog();
@@ -183,21 +185,9 @@ VENEER_ON_NOTIFY(L"textchanged", &CDlgSetInitPIN::OnTextChanged)
 VENEER_END_NOTIFY_MAP()
 
 void CDlgSetInitPIN::InitWindow() {
-    m_pTipsLabel = static_cast<CLabelUI*>(m_pm.FindControlByName(L"inputdlg_tips_label"));
-    m_pPasswordEdit = static_cast<CEditUI*>(m_pm.FindControlByName(L"inputdlg_password_edit"));
-    m_pConfirmEdit = static_cast<CEditUI*>(m_pm.FindControlByName(L"inputdlg_pconfirmpwd_edit"));
-    m_pConfirmButton = static_cast<CButtonUI*>(m_pm.FindControlByName(L"inputdlg_confirm_btn"));
-    if (m_pConfirmButton) m_pConfirmButton->SetEnabled(false);
-    if (m_pPasswordEdit) {
-        EmptyEdit(m_pPasswordEdit);
-        m_pPasswordEdit->SetMaxChar(INIT_PIN_MAX_CHARS);
-    }
+    InitControls(INIT_PIN_MAX_CHARS);
+    m_pConfirmEdit = FindControl<CEditUI>(L"inputdlg_pconfirmpwd_edit", L"Edit");
     ShowTip(L"", 0);
-}
-
-void CDlgSetInitPIN::SetPasswordPtr(wchar_t* buffer) {
-    m_pPassword = buffer;
-    m_nPasswordChars = PIN_BUFFER_CHARS;
 }
 
 void CDlgSetInitPIN::OnTextChanged(NotifyEvent& event) {

@@ -43,6 +43,9 @@ HWND FindProcessTopWindow();
 // the PIN when the dialog ends.
 class CPinDialogBase : public Veneer::CWindowUI {
 public:
+    // The caller's buffer of PIN_BUFFER_CHARS characters that a confirmed
+    // PIN is copied into.
+    void SetPasswordPtr(wchar_t* buffer);
     // Set to true when the object is deleted (the creator learns whether a
     // failed Create has already deleted it).
     void SetDeletedFlag(bool* deleted) { m_deleted = deleted; }
@@ -58,6 +61,15 @@ public:
     Veneer::CUIString GetZIPPassword() const override { return Veneer::CUIString(GetSkinArchivePassword()); }
 
 protected:
+    // Finds the tips label, the password edit (limited to maxChars) and the
+    // confirm button (disabled); the edit starts empty.
+    void InitControls(UINT maxChars);
+    // A control of the layout by name, null when absent or of another kind.
+    template <class T>
+    T* FindControl(const wchar_t* name, const wchar_t* kind) {
+        Veneer::CControlUI* control = m_pm.FindControlByName(name);
+        return control ? static_cast<T*>(control->FindInterface(kind)) : nullptr;
+    }
     // Empties a password edit, its native window included, leaving no copy.
     static void EmptyEdit(Veneer::CEditUI* edit);
     // The edit's input text into the caller's buffer (at most capacity - 1
@@ -70,6 +82,8 @@ protected:
     Veneer::CLabelUI* m_pTipsLabel = nullptr;
     Veneer::CEditUI* m_pPasswordEdit = nullptr;
     Veneer::CButtonUI* m_pConfirmButton = nullptr;
+    wchar_t* m_pPassword = nullptr;
+    int m_nPasswordChars = 0;
     bool* m_deleted = nullptr;
 };
 
@@ -81,14 +95,9 @@ public:
     void OnClick(Veneer::NotifyEvent& event) override;
     virtual void OnTextChanged(Veneer::NotifyEvent& event);
 
-    void SetPasswordPtr(wchar_t* buffer);
     // The tip for the first try (retry 0) or a retry, with the tries left;
     // none left: the locked tip, and only cancel stays possible.
     void SetInitialStatus(BOOL retry, DWORD remaining);
-
-private:
-    wchar_t* m_pPassword = nullptr;
-    int m_nPasswordChars = 0;
 
     VENEER_DECLARE_NOTIFY_MAP()
 };
@@ -101,12 +110,8 @@ public:
     void OnClick(Veneer::NotifyEvent& event) override;
     virtual void OnTextChanged(Veneer::NotifyEvent& event);
 
-    void SetPasswordPtr(wchar_t* buffer);
-
 private:
     Veneer::CEditUI* m_pConfirmEdit = nullptr;
-    wchar_t* m_pPassword = nullptr;
-    int m_nPasswordChars = 0;
 
     VENEER_DECLARE_NOTIFY_MAP()
 };
