@@ -339,7 +339,17 @@ int Scenario::Run(bool full) {
         if (!m_pin.Load(L"pindlg.xml", &error)) Fail(error);
         renewalMark = m_journal.Mark();
         Renew(renewalMark);
-        Await("pindlg", {"shown", "kind=input"}, kRenewalMs, renewalMark);
+        // The PIN dialog, unless the renewal ends first.
+        const DWORD start = GetTickCount();
+        while (m_journal.Find("pindlg", {"shown", "kind=input"}, renewalMark) < 0) {
+            JournalLine end, last;
+            if (m_journal.Find("renewal-end", {}, renewalMark, &end) >= 0) {
+                m_journal.Last("status", {}, &last, renewalMark);
+                Fail("the renewal ended without asking for the PIN: " + end.text + " (" + last.details + ")");
+            }
+            if (GetTickCount() - start >= kRenewalMs) Fail("no PIN dialog within the renewal's time");
+            Sleep(100);
+        }
         HWND dialog = WaitProcessWindow(m_process.Id(), kPinWindowClass, kUiMs, true);
         if (!dialog) Fail("no PIN dialog window: " + DescribeProcessWindows(m_process.Id()));
         Sleep(500);  // its first paint
