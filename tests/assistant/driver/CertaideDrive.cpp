@@ -396,6 +396,20 @@ int Scenario::Run(bool full) {
         Await("scan-applied", {}, kScanMs, size_t(at40));
         Sleep(500);
         Capture("03-renewed", m_window);
+        // Both certificates in the open list (a picture only: nothing chosen).
+        if (full) {
+            RECT client = {}, r = {};
+            GetClientRect(m_window, &client);
+            if (m_main.ControlRect(L"cert_certdnsn_combo", SIZE{client.right, client.bottom}, SystemDpi(), &r) &&
+                ClickAt(m_window, POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, false, &error)) {
+                if (HWND drop = WaitProcessWindow(m_process.Id(), COMBO_DROPDOWN_CLASS, kUiMs, true)) {
+                    Sleep(500);
+                    Capture("03-certificates-listed", drop);
+                    PressKey(VK_ESCAPE);
+                    for (int i = 0; i < 100 && IsWindow(drop); ++i) Sleep(50);
+                }
+            }
+        }
     });
 
     Step("key-contents", [&] { CheckKeyAfterRenewal(); });
