@@ -14,6 +14,7 @@
 #include <openssl/x509.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -292,6 +293,7 @@ const POINT kResetPwd = {290, 488};
 const POINT kReapply = {470, 488};
 const POINT kCloseBtn = {772, 20};
 const POINT kCertCombo = {350, 119};
+const POINT kMinBtn = {740, 20};
 
 // A device-interface broadcast as the system sends it to the window.
 LRESULT SendDeviceChange(HWND hwnd, WPARAM event, const std::wstring& name, const GUID* classGuid, bool withRecord = true) {
@@ -315,6 +317,26 @@ std::wstring DeviceName(unsigned vid, unsigned pid) {
     swprintf(name, 160, L"\\\\?\\USB#VID_%04X&PID_%04X#0000000001#%ls", vid, pid, kUsbInterface);
     return name;
 }
+
+// Whether some pixel of the window's client rectangle is within `tolerance`
+// of the colour (0xRRGGBB) in each channel.
+bool ShowsColour(HWND hwnd, RECT area, DWORD rgb, int tolerance = 24) {
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    HDC dc = GetDC(hwnd);
+    bool found = false;
+    for (int y = area.top; y < area.bottom && !found; ++y)
+        for (int x = area.left; x < area.right && !found; ++x) {
+            const COLORREF c = GetPixel(dc, x, y);
+            found = std::abs(int(GetRValue(c)) - int((rgb >> 16) & 255)) <= tolerance &&
+                    std::abs(int(GetGValue(c)) - int((rgb >> 8) & 255)) <= tolerance &&
+                    std::abs(int(GetBValue(c)) - int(rgb & 255)) <= tolerance;
+        }
+    ReleaseDC(hwnd, dc);
+    return found;
+}
+
+// The state label's and the result line's areas (main.xml).
+const RECT kStateLabel = {140, 302, 300, 328};
 
 // ---- the program's folder
 
@@ -425,7 +447,7 @@ protected:
 
 // ---- instances
 
-TEST_F(CertaideApp, TitleInThreeLanguages) {
+TEST_F(CertaideApp, TitleInThreeLanguagesAndTheChineseFace) {
     HMODULE module = LoadLibraryExW(ExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module);
     struct {
@@ -444,6 +466,17 @@ TEST_F(CertaideApp, TitleInThreeLanguages) {
     }
     EXPECT_NE(nullptr, FindResourceW(module, MAKEINTRESOURCEW(128), RT_GROUP_ICON));
     FreeLibrary(module);
+
+    // The skin's Chinese face has the characters it shows.
+    HDC dc = CreateCompatibleDC(nullptr);
+    HFONT font = CreateFontW(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"\x5FAE\x8F6F\x96C5\x9ED1");
+    HGDIOBJ old = SelectObject(dc, font);
+    WORD glyph = 0xFFFF;
+    EXPECT_EQ(1u, GetGlyphIndicesW(dc, L"\x8BC1", 1, &glyph, GGI_MARK_NONEXISTING_GLYPHS));
+    EXPECT_NE(0xFFFF, glyph) << "no glyph for U+8BC1 in the skin's face";
+    SelectObject(dc, old);
+    DeleteObject(font);
+    DeleteDC(dc);
 }
 
 TEST_F(CertaideApp, OneInstanceAndItsExitSwitch) {
@@ -605,6 +638,7 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     EXPECT_TRUE(HasButton(status, "home_renewcert_btn")) << status.details;
     EXPECT_TRUE(HasButton(status, "cert_viewcert_btn")) << status.details;
     EXPECT_FALSE(SaveWindowCapture(window, L"certaide_home_will_expire").empty());
+    EXPECT_TRUE(ShowsColour(window, kStateLabel, 0xFDA418)) << "the state is not orange";
 
     // Reload twice at once: one scan. The same key and certificate again
     // keep the selection and the result line (no new status).
@@ -665,6 +699,8 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     EXPECT_EQ("\xE5\xB7\xB2\xE8\xBF\x87\xE6\x9C\x9F", LabelText(journal, mark, "cert_certstate_label"));  // 已过期
     EXPECT_TRUE(HasButton(status, "home_renewcert_btn")) << status.details;
     EXPECT_FALSE(SaveWindowCapture(window, L"certaide_home_expired").empty());
+    EXPECT_TRUE(ShowsColour(window, kStateLabel, 0xFE3B00)) << "the state is not red";
+    EXPECT_FALSE(ShowsColour(window, kStateLabel, 0xFDA418)) << "the state is still orange";
 
     // ---- device changes
     const std::wstring ours = DeviceName(KEYLINQ_USB_VENDOR_ID, 0xF408);
@@ -717,6 +753,25 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     Sleep(2000);
     EXPECT_EQ(0, journal.Count(mark, "scan-start"));
     EXPECT_EQ(0, journal.Count(mark, "window"));
+
+    // Our key pulled while a listing runs: the removal gets a scan of its own,
+    // which no longer lists it.
+    mark = journal.Size();
+    ClickAt(window, kReload.x, kReload.y);
+    ASSERT_TRUE(journal.WaitForKind(mark, "scan-start", 30000));
+    ASSERT_EQ(0u, keyControl.Unplug(key.keyId));
+    SendDeviceChange(window, DBT_DEVICEREMOVECOMPLETE, ours, &kUsbGuid);
+    EXPECT_TRUE(WaitUntil([&] { return journal.Count(mark, "scan-end") >= 2; }, 60000)) << "one scan only";
+    JournalLine last;
+    ASSERT_TRUE(journal.Last(mark, "scan-end", "", last));
+    EXPECT_EQ(std::string::npos, Field(last.details, "keys").find(key.serial)) << "the pulled key stayed listed";
+    Sleep(1500);
+    EXPECT_EQ(2, journal.Count(mark, "scan-start"));
+    ASSERT_EQ(0u, keyControl.Plug(key.keyId));
+    mark = journal.Size();
+    SendDeviceChange(window, DBT_DEVICEARRIVAL, ours, &kUsbGuid);
+    ASSERT_TRUE(journal.WaitFor(mark, [&](const JournalLine& l) { return l.kind == "scan-end" && StartsWith(Field(l.details, "keys"), key.serial); }, 60000));
+    ASSERT_TRUE(journal.WaitForKind(mark, "scan-applied", 10000));
 
     // The keys pulled: no key, only reload enabled, empty result line.
     std::vector<uint32_t> keys = {key.keyId};
@@ -775,7 +830,52 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
         EXPECT_EQ(expected + "&type=0", links[1]);
     }
 
-    ExitInstance(program);
+    // ---- window and tray
+    // The minimise button; a left click on the tray icon brings it back.
+    ClickAt(window, kMinBtn.x, kMinBtn.y);
+    EXPECT_TRUE(WaitUntil([&] { return IsIconic(window) != FALSE; }, 10000));
+    PostMessageW(window, 1025, 128, WM_LBUTTONUP);
+    EXPECT_TRUE(WaitUntil([&] { return !IsIconic(window) && Visible(window); }, 10000));
+    // The shell restarted: the icon is put back, the program carries on.
+    PostMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    // A right click opens the menu with its base 75 pixels above the cursor;
+    // a second one replaces it.
+    SetCursorPos(600, 700);
+    mark = journal.Size();
+    PostMessageW(window, 1025, 128, WM_RBUTTONUP);
+    HWND menu = program.WaitWindow(L"VeneerMenuWnd", 20000);
+    ASSERT_NE(nullptr, menu);
+    JournalLine opened;
+    ASSERT_TRUE(journal.WaitForKind(mark, "traymenu", 10000, &opened));
+    EXPECT_EQ("600", Field(opened.details, "x"));
+    EXPECT_EQ("625", Field(opened.details, "y"));
+    RECT place;
+    GetWindowRect(menu, &place);
+    EXPECT_EQ(600, place.left);
+    EXPECT_EQ(625, place.top);
+    PostMessageW(window, 1025, 128, WM_RBUTTONUP);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(menu); }, 10000)) << "the first menu stayed";
+    menu = program.WaitWindow(L"VeneerMenuWnd", 20000);
+    ASSERT_NE(nullptr, menu);
+    EXPECT_FALSE(SaveWindowCapture(menu, L"certaide_tray_menu").empty());
+    // Its first item opens the hidden window.
+    ShowWindow(window, SW_HIDE);
+    Sleep(300);
+    mark = journal.Size();
+    GetClientRect(menu, &place);
+    UserClickAt(menu, place.right / 2, place.bottom / 4);
+    EXPECT_TRUE(journal.WaitFor(mark, [](const JournalLine& l) { return l.kind == "window" && l.details == "restored"; }, 20000));
+    EXPECT_TRUE(Visible(window));
+    // Its second item ends the program.
+    PostMessageW(window, 1025, 128, WM_RBUTTONUP);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(menu); }, 10000));
+    menu = program.WaitWindow(L"VeneerMenuWnd", 20000);
+    ASSERT_NE(nullptr, menu);
+    Sleep(500);
+    GetClientRect(menu, &place);
+    UserClickAt(menu, place.right / 2, place.bottom * 3 / 4);
+    EXPECT_EQ(0u, program.Wait(30000));
+    EXPECT_FALSE(InstanceEventExists());
     EXPECT_EQ(1, journal.Count(0, "app", "exiting"));
 }
 
