@@ -879,6 +879,30 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     EXPECT_EQ(1, journal.Count(0, "app", "exiting"));
 }
 
+// ---- the key library where a release build looks for it
+
+// The signed library in the system folder of a 32-bit process (as the
+// prefix's set-up would put it), found without the test's path.
+TEST_F(CertaideApp, KeyLibraryFromTheSystemFolder) {
+    wchar_t folder[MAX_PATH] = {0};
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    if (wow64) GetSystemWow64DirectoryW(folder, MAX_PATH);
+    else GetSystemDirectoryW(folder, MAX_PATH);
+    const std::wstring target = std::wstring(folder) + L"\\Keylinq.dll";
+    ASSERT_TRUE(CopyFileW(Widen(HostEnvPath("KEYLINQ_DLL")).c_str(), target.c_str(), FALSE)) << GetLastError();
+    SetEnvironmentVariableW(L"CERTAIDE_KEY_LIBRARY", nullptr);
+    Journal journal(L"certaide-system-folder");
+    UseJournal(journal);
+    Certaide program;
+    ASSERT_TRUE(program.Start(ExePath()));
+    JournalLine scan;
+    ASSERT_TRUE(journal.WaitForKind(0, "scan-end", 60000, &scan));
+    EXPECT_EQ("0x00000000", Field(scan.details, "result"));
+    EXPECT_NE("", Field(scan.details, "keys"));
+    ExitInstance(program);
+}
+
 // ---- scans that fail
 
 TEST_F(CertaideApp, RefusedAndMissingKeyLibrary) {
