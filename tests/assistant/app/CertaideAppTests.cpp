@@ -294,6 +294,7 @@ const POINT kReapply = {470, 488};
 const POINT kCloseBtn = {772, 20};
 const POINT kCertCombo = {350, 119};
 const POINT kMinBtn = {740, 20};
+const POINT kRenew = {110, 488};
 
 // A device-interface broadcast as the system sends it to the window.
 LRESULT SendDeviceChange(HWND hwnd, WPARAM event, const std::wstring& name, const GUID* classGuid, bool withRecord = true) {
@@ -429,6 +430,13 @@ protected:
         ASSERT_FALSE(InstanceEventExists()) << "a Certaide of an earlier test still runs";
     }
     void UseJournal(const Journal& journal) { SetEnvironmentVariableW(L"CERTAIDE_JOURNAL", journal.Path().c_str()); }
+    // Starts the program on that key library (null: where a release build
+    // looks for it), writing to the journal.
+    void StartOnLibrary(Certaide& program, const Journal& journal, const wchar_t* library) {
+        SetEnvironmentVariableW(L"CERTAIDE_KEY_LIBRARY", library);
+        UseJournal(journal);
+        ASSERT_TRUE(program.Start(ExePath()));
+    }
 
     unsigned TimeStamps() {
         unsigned a = 0, b = 0, c = 0, d = 0;
@@ -436,9 +444,9 @@ protected:
         return d;
     }
     // Ends a running instance the way a user's "-exit" does.
-    void ExitInstance(Certaide& running) {
+    void ExitInstance(Certaide& running, const wchar_t* exitSwitch = L"-exit") {
         Certaide exiter;
-        ASSERT_TRUE(exiter.Start(ExePath(), L"-exit"));
+        ASSERT_TRUE(exiter.Start(ExePath(), exitSwitch));
         EXPECT_EQ(0u, exiter.Wait(30000));
         EXPECT_EQ(0u, running.Wait(30000));
         EXPECT_FALSE(InstanceEventExists());
@@ -519,11 +527,7 @@ TEST_F(CertaideApp, OneInstanceAndItsExitSwitch) {
     const size_t mark = journal.Size();
     ClickAt(window, kReload.x, kReload.y);
     EXPECT_TRUE(WaitUntil([&] { return TimeStamps() > stamps; }, 20000)) << "the reload asked no time";
-    Certaide exiter;
-    ASSERT_TRUE(exiter.Start(ExePath(), L"-EXIT"));
-    EXPECT_EQ(0u, exiter.Wait(30000));
-    EXPECT_EQ(0u, first.Wait(30000));
-    EXPECT_FALSE(InstanceEventExists());
+    ExitInstance(first, L"-EXIT");
     EXPECT_EQ(0, journal.Count(mark, "scan-start"));
     EXPECT_EQ(1, journal.Count(mark, "app", "exiting"));
     ASSERT_TRUE(control.Set("RENEWAL_RESET"));
@@ -538,11 +542,7 @@ TEST_F(CertaideApp, OneInstanceAndItsExitSwitch) {
     EXPECT_EQ(0u, loser.Wait(40000));
     EXPECT_TRUE(survivor.Alive());
     ASSERT_NE(nullptr, survivor.WaitWindow(L"VeneerMainWnd", 30000));
-    Certaide exiter2;
-    ASSERT_TRUE(exiter2.Start(ExePath(), L"-Exit"));
-    EXPECT_EQ(0u, exiter2.Wait(30000));
-    EXPECT_EQ(0u, survivor.Wait(30000));
-    EXPECT_FALSE(InstanceEventExists());
+    ExitInstance(survivor, L"-Exit");
 }
 
 // A skin that does not load: the library's box is dismissed, and the
@@ -830,6 +830,23 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
         EXPECT_EQ(expected + "&type=0", links[1]);
     }
 
+    // ---- renew: a double click runs one renewal, whose end reaches the
+    // page (the key holds an RSA certificate: refused at once, 101).
+    mark = journal.Size();
+    ClickAt(window, kRenew.x, kRenew.y);
+    ClickAt(window, kRenew.x, kRenew.y);
+    JournalLine ended, final;
+    ASSERT_TRUE(journal.WaitForKind(mark, "renewal-end", 60000, &ended));
+    EXPECT_EQ("101", Field(ended.details, "status"));
+    EXPECT_EQ("0", Field(ended.details, "rescan"));
+    ASSERT_TRUE(journal.WaitFor(mark, [](const JournalLine& l) { return l.kind == "status" && Field(l.details, "status") == "101"; }, 20000, &final));
+    EXPECT_EQ("cert_reloadukey_btn,cert_viewcert_btn,home_renewcert_btn,home_resetpwd_btn,home_reapply_btn,home_resetid_btn",
+              Field(final.details, "enabled"));
+    EXPECT_NE("", Field(final.details, "text"));
+    Sleep(1000);
+    EXPECT_EQ(1, journal.Count(mark, "renew-requested"));
+    EXPECT_EQ(1, journal.Count(mark, "renewal-start"));
+
     // ---- window and tray
     // The minimise button; a left click on the tray icon brings it back.
     ClickAt(window, kMinBtn.x, kMinBtn.y);
@@ -891,11 +908,9 @@ TEST_F(CertaideApp, KeyLibraryFromTheSystemFolder) {
     else GetSystemDirectoryW(folder, MAX_PATH);
     const std::wstring target = std::wstring(folder) + L"\\Keylinq.dll";
     ASSERT_TRUE(CopyFileW(Widen(HostEnvPath("KEYLINQ_DLL")).c_str(), target.c_str(), FALSE)) << GetLastError();
-    SetEnvironmentVariableW(L"CERTAIDE_KEY_LIBRARY", nullptr);
     Journal journal(L"certaide-system-folder");
-    UseJournal(journal);
     Certaide program;
-    ASSERT_TRUE(program.Start(ExePath()));
+    StartOnLibrary(program, journal, nullptr);
     JournalLine scan;
     ASSERT_TRUE(journal.WaitForKind(0, "scan-end", 60000, &scan));
     EXPECT_EQ("0x00000000", Field(scan.details, "result"));
@@ -910,11 +925,9 @@ TEST_F(CertaideApp, RefusedAndMissingKeyLibrary) {
     // with the scan's code, and reload scans again.
     {
         const std::wstring unsigned_ = Folder(Widen(HostEnvPath("KEYLINQ_DLL"))) + L"\\Keylinq-unsigned.dll";
-        SetEnvironmentVariableW(L"CERTAIDE_KEY_LIBRARY", unsigned_.c_str());
         Journal journal(L"certaide-refused");
-        UseJournal(journal);
         Certaide program;
-        ASSERT_TRUE(program.Start(ExePath()));
+        StartOnLibrary(program, journal, unsigned_.c_str());
         JournalLine scan, status;
         ASSERT_TRUE(journal.WaitForKind(0, "scan-end", 60000, &scan));
         const std::string code = Field(scan.details, "result");
@@ -934,11 +947,9 @@ TEST_F(CertaideApp, RefusedAndMissingKeyLibrary) {
     // No library file: 2025, status 100 with E_FAIL, no scan ever; reload
     // stays without a scan.
     {
-        SetEnvironmentVariableW(L"CERTAIDE_KEY_LIBRARY", L"C:\\nowhere\\Keylinq.dll");
         Journal journal(L"certaide-missing");
-        UseJournal(journal);
         Certaide program;
-        ASSERT_TRUE(program.Start(ExePath()));
+        StartOnLibrary(program, journal, L"C:\\nowhere\\Keylinq.dll");
         JournalLine status;
         ASSERT_TRUE(journal.WaitForKind(0, "status", 60000, &status));
         EXPECT_EQ("100", Field(status.details, "status"));
