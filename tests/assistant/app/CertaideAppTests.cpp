@@ -414,6 +414,13 @@ std::string LocalText(time_t t) {
 
 const int kDay = 86400;
 
+int TestDpi();
+
+bool IsHighDpiCase() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return info && std::string(info->name()) == "AtHighDpi";
+}
+
 // ---- the fixture: the test server, the virtual key and the environment
 
 class CertaideApp : public ServerTest {
@@ -428,6 +435,7 @@ protected:
                                 ServerUrl(L"https", port, L"/AssistantServer/RequestAction.do").c_str());
         SetEnvironmentVariableW(L"http_proxy", nullptr);
         ASSERT_FALSE(InstanceEventExists()) << "a Certaide of an earlier test still runs";
+        if (TestDpi() != 96 && !IsHighDpiCase()) GTEST_SKIP() << "runs in the 96-DPI entry";
     }
     void UseJournal(const Journal& journal) { SetEnvironmentVariableW(L"CERTAIDE_JOURNAL", journal.Path().c_str()); }
     // Starts the program on that key library (null: where a release build
@@ -894,6 +902,36 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     EXPECT_EQ(0u, program.Wait(30000));
     EXPECT_FALSE(InstanceEventExists());
     EXPECT_EQ(1, journal.Count(0, "app", "exiting"));
+}
+
+// ---- 144 DPI (the entry that runs in the prefix at that DPI)
+
+int TestDpi() {
+    const char* value = std::getenv("VENEER_TEST_DPI");
+    return value ? std::atoi(value) : 96;
+}
+
+TEST_F(CertaideApp, AtHighDpi) {
+    if (TestDpi() != 144) GTEST_SKIP() << "runs in the 144-DPI entry";
+    Journal journal(L"certaide-144dpi");
+    Certaide program;
+    StartOnLibrary(program, journal, L"C:\\nowhere\\Keylinq.dll");
+    ASSERT_TRUE(journal.WaitForKind(0, "status", 60000));
+    HWND window = program.WaitWindow(L"VeneerMainWnd", 10000);
+    ASSERT_NE(nullptr, window);
+    Sleep(500);
+    RECT rect;
+    GetWindowRect(window, &rect);
+    EXPECT_EQ(1200, rect.right - rect.left);
+    EXPECT_EQ(828, rect.bottom - rect.top);
+    EXPECT_FALSE(SaveWindowCapture(window, L"certaide_home_144dpi").empty());
+    // The title bar is the @150 file's (its blue is one unit off the 96-DPI one).
+    EXPECT_TRUE(ShowsColour(window, RECT{600, 50, 601, 51}, 0x1E5AA1, 0));
+    EXPECT_FALSE(ShowsColour(window, RECT{600, 50, 601, 51}, 0x1E5AA0, 0));
+    // The close button at its scaled place hides the window.
+    ClickAt(window, kCloseBtn.x * 3 / 2, kCloseBtn.y * 3 / 2);
+    EXPECT_TRUE(journal.WaitFor(0, [](const JournalLine& l) { return l.kind == "window" && l.details == "hidden"; }, 20000));
+    ExitInstance(program);
 }
 
 // ---- the key library where a release build looks for it
