@@ -14,6 +14,7 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include "DesktopInput.h"
 #include "SkinXml.h"
 
 #ifndef CERTAIDE_SKIN_SOURCE_DIR
@@ -457,28 +458,12 @@ std::wstring CatalogText(const std::wstring& id) {
 
 namespace {
 
-INPUT MouseInput(POINT screen, DWORD flags) {
-    const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dx = LONG((screen.x * 65536LL + cx - 1) / cx);  // the screen's 0..65535 scale
-    in.mi.dy = LONG((screen.y * 65536LL + cy - 1) / cy);
-    in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    return in;
-}
-
 // A click at a screen point: move, then down and up, each event carrying
 // the point, as a mouse's events do.
 void ClickScreen(POINT screen, bool right) {
-    INPUT move = MouseInput(screen, 0);
-    SendInput(1, &move, sizeof(INPUT));
-    Sleep(30);
-    INPUT press[2] = {MouseInput(screen, right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN),
-                      MouseInput(screen, right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP)};
-    SendInput(1, &press[0], sizeof(INPUT));
-    Sleep(30);
-    SendInput(1, &press[1], sizeof(INPUT));
-    Sleep(30);
+    desk::MoveTo(screen);
+    desk::Button(screen, right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN);
+    desk::Button(screen, right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP);
 }
 
 bool ControlCentre(HWND window, const SkinLayout& layout, const std::wstring& name, POINT* centre, RECT* rect,
@@ -572,23 +557,7 @@ bool ChooseComboRow(HWND window, const SkinLayout& layout, const std::wstring& c
     return true;
 }
 
-void PressKey(WORD vk, const std::vector<WORD>& modifiers) {
-    std::vector<INPUT> inputs;
-    auto add = [&inputs](WORD key, bool up) {
-        INPUT in = {};
-        in.type = INPUT_KEYBOARD;
-        in.ki.wVk = key;
-        in.ki.wScan = WORD(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
-        in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-        inputs.push_back(in);
-    };
-    for (WORD m : modifiers) add(m, false);
-    add(vk, false);
-    add(vk, true);
-    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) add(*it, true);
-    SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
-    Sleep(30);
-}
+void PressKey(WORD vk, const std::vector<WORD>& modifiers) { desk::Key(vk, modifiers); }
 
 void TypeText(const std::wstring& text) {
     for (wchar_t c : text) {
