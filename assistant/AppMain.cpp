@@ -22,10 +22,7 @@
 #include "ResourceCatalog.h"
 #include "SKFDeviceHandler.h"
 #include "TraceHelper.h"
-#if __has_include("UIDelegate.h")
 #include "UIDelegate.h"
-#define CERTAIDE_HAS_UI_DELEGATE 1
-#endif
 
 #define TRACE_MODULE L"AppMain"
 
@@ -152,9 +149,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int nCmdSh
         LoadServerUrlConfig();
         ApplyTestBindingUrls();
         CreateStartupEvents(*events);
-#ifdef CERTAIDE_HAS_UI_DELEGATE
+        // A failed allocation registers none: PIN requests then fail.
         SKFRegisterUIDelegator(new (std::nothrow) CCustomizedUIDelegate);
-#endif
         Veneer::CPaintManagerUI::SetInstance(hInstance);
         CMainWnd* window = new (std::nothrow) CMainWnd(context);
         if (!window) {
