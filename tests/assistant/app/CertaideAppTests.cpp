@@ -855,6 +855,21 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     EXPECT_EQ(1, journal.Count(mark, "renew-requested"));
     EXPECT_EQ(1, journal.Count(mark, "renewal-start"));
 
+    // ---- no PIN retries left: 71, only reload enabled
+    {
+        provisioning::Session session(Keylinq(), key.deviceName);
+        ASSERT_EQ(SAR_OK, session.Open());
+        char wrong[] = "00000000";
+        ULONG retry = 1;
+        for (int i = 0; i < 20 && retry > 0; ++i) Keylinq().SKF_VerifyPIN(session.app, 1, wrong, &retry);
+        ASSERT_EQ(0u, retry);
+    }
+    mark = journal.Size();
+    ClickAt(window, kReload.x, kReload.y);
+    ASSERT_TRUE(journal.WaitFor(mark, [](const JournalLine& l) { return l.kind == "status" && Field(l.details, "status") == "71"; }, 60000, &final));
+    EXPECT_EQ("cert_reloadukey_btn", Field(final.details, "enabled"));
+    EXPECT_NE("", Field(final.details, "text"));
+
     // ---- window and tray
     // The minimise button; a left click on the tray icon brings it back.
     ClickAt(window, kMinBtn.x, kMinBtn.y);
