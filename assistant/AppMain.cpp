@@ -149,6 +149,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int nCmdSh
         LoadServerUrlConfig();
         ApplyTestBindingUrls();
         CreateStartupEvents(*events);
+        // A failed allocation registers none: PIN requests then fail.
         SKFRegisterUIDelegator(new (std::nothrow) CCustomizedUIDelegate);
         Veneer::CPaintManagerUI::SetInstance(hInstance);
         CMainWnd* window = new (std::nothrow) CMainWnd(context);

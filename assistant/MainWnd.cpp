@@ -58,10 +58,8 @@ CMainWnd::~CMainWnd() {
 }
 
 void CMainWnd::OnFinalMessage(HWND window) {
-    (void)window;
-    m_pm.RemovePreFilter(this);
-    m_pm.RemoveNotifyListener(this);
-    m_pm.ForgetControl(m_pm.GetRoot());
+    // The window base's clean-up only: wWinMain deletes the object.
+    CWindowUI::OnFinalMessage(window);
 }
 
 void CMainWnd::InitResource() {

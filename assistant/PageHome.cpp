@@ -467,12 +467,18 @@ void CPageHome::JournalCombo(CComboUI* combo, const wchar_t* name) {
 #endif
 }
 
+#ifdef CERTAIDE_TEST_BINDING
+namespace {
+struct NamedControl {
+    CControlUI* control;
+    const wchar_t* name;
+};
+}  // namespace
+#endif
+
 void CPageHome::JournalStatus() {
 #ifdef CERTAIDE_TEST_BINDING
-    struct {
-        CControlUI* control;
-        const wchar_t* name;
-    } buttons[] = {{m_reloadBtn, L"cert_reloadukey_btn"}, {m_viewBtn, L"cert_viewcert_btn"},
+    const NamedControl buttons[] = {{m_reloadBtn, L"cert_reloadukey_btn"}, {m_viewBtn, L"cert_viewcert_btn"},
                    {m_renewBtn, L"home_renewcert_btn"},   {m_resetPwdBtn, L"home_resetpwd_btn"},
                    {m_reapplyBtn, L"home_reapply_btn"},   {m_resetIdBtn, L"home_resetid_btn"}};
     std::wstring enabled;
@@ -489,10 +495,7 @@ void CPageHome::JournalStatus() {
 
 void CPageHome::JournalLabels() {
 #ifdef CERTAIDE_TEST_BINDING
-    struct {
-        CControlUI* control;
-        const wchar_t* name;
-    } labels[] = {{m_issuerLabel, L"cert_issuer_label"},
+    const NamedControl labels[] = {{m_issuerLabel, L"cert_issuer_label"},
                   {m_serialLabel, L"cert_serialnum_label"},
                   {m_validityLabel, L"cert_validity_label"},
                   {m_typeLabel, L"cert_certtype_label"},

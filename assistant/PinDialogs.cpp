@@ -192,6 +192,10 @@ void CDlgSetInitPIN::InitWindow() {
 
 void CDlgSetInitPIN::OnTextChanged(NotifyEvent& event) {
     if (!IsSender(event, L"inputdlg_password_edit") && !IsSender(event, L"inputdlg_pconfirmpwd_edit")) return;
+    UpdateConfirmButton();
+}
+
+void CDlgSetInitPIN::UpdateConfirmButton() {
     if (!m_pConfirmButton) return;
     const int first = InputLength(m_pPasswordEdit), second = InputLength(m_pConfirmEdit);
     m_pConfirmButton->SetEnabled(first >= PIN_MIN_CHARS && first <= int(INIT_PIN_MAX_CHARS) &&
@@ -214,6 +218,7 @@ void CDlgSetInitPIN::OnClick(NotifyEvent& event) {
             ShowTip(Veneer::GetResourceCatalog().GetText(L"ukeyerror_formaterror_text").GetData(), 0);
             EmptyEdit(m_pPasswordEdit);
             EmptyEdit(m_pConfirmEdit);
+            UpdateConfirmButton();  // emptied edits send no change of their own
         }
         WipeString(first);
         WipeString(second);

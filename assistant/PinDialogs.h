@@ -111,6 +111,9 @@ public:
     virtual void OnTextChanged(Veneer::NotifyEvent& event);
 
 private:
+    // Confirm is enabled exactly when both edits hold 6 to 8 characters.
+    void UpdateConfirmButton();
+
     Veneer::CEditUI* m_pConfirmEdit = nullptr;
 
     VENEER_DECLARE_NOTIFY_MAP()

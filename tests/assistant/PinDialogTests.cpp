@@ -505,6 +505,7 @@ TEST_F(PinDialogTest, InitialPinMustBeSixToEightLettersOrDigitsTypedTwice) {
         EXPECT_TRUE(PumpUntil([&] { return Sync(dialog) && Tip(dialog) == refused; }));
         EXPECT_EQ(0, InputLength(dialog, edits[0]));
         EXPECT_EQ(0, InputLength(dialog, edits[1]));
+        EXPECT_FALSE(Enabled(dialog, L"inputdlg_confirm_btn")) << "nothing left to confirm";
         EXPECT_TRUE(IsWindow(dialog)) << "a refused PIN keeps the dialog open";
         if (a.shift1) desk::Capture(dialog, "initpindlg-refused");
     }

@@ -14,6 +14,7 @@
 #include <openssl/x509.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -292,6 +293,8 @@ const POINT kResetPwd = {290, 488};
 const POINT kReapply = {470, 488};
 const POINT kCloseBtn = {772, 20};
 const POINT kCertCombo = {350, 119};
+const POINT kMinBtn = {740, 20};
+const POINT kRenew = {110, 488};
 
 // A device-interface broadcast as the system sends it to the window.
 LRESULT SendDeviceChange(HWND hwnd, WPARAM event, const std::wstring& name, const GUID* classGuid, bool withRecord = true) {
@@ -315,6 +318,26 @@ std::wstring DeviceName(unsigned vid, unsigned pid) {
     swprintf(name, 160, L"\\\\?\\USB#VID_%04X&PID_%04X#0000000001#%ls", vid, pid, kUsbInterface);
     return name;
 }
+
+// Whether some pixel of the window's client rectangle is within `tolerance`
+// of the colour (0xRRGGBB) in each channel.
+bool ShowsColour(HWND hwnd, RECT area, DWORD rgb, int tolerance = 24) {
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    HDC dc = GetDC(hwnd);
+    bool found = false;
+    for (int y = area.top; y < area.bottom && !found; ++y)
+        for (int x = area.left; x < area.right && !found; ++x) {
+            const COLORREF c = GetPixel(dc, x, y);
+            found = std::abs(int(GetRValue(c)) - int((rgb >> 16) & 255)) <= tolerance &&
+                    std::abs(int(GetGValue(c)) - int((rgb >> 8) & 255)) <= tolerance &&
+                    std::abs(int(GetBValue(c)) - int(rgb & 255)) <= tolerance;
+        }
+    ReleaseDC(hwnd, dc);
+    return found;
+}
+
+// The state label's and the result line's areas (main.xml).
+const RECT kStateLabel = {140, 302, 300, 328};
 
 // ---- the program's folder
 
@@ -391,6 +414,13 @@ std::string LocalText(time_t t) {
 
 const int kDay = 86400;
 
+int TestDpi();
+
+bool IsHighDpiCase() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return info && std::string(info->name()) == "AtHighDpi";
+}
+
 // ---- the fixture: the test server, the virtual key and the environment
 
 class CertaideApp : public ServerTest {
@@ -405,8 +435,16 @@ protected:
                                 ServerUrl(L"https", port, L"/AssistantServer/RequestAction.do").c_str());
         SetEnvironmentVariableW(L"http_proxy", nullptr);
         ASSERT_FALSE(InstanceEventExists()) << "a Certaide of an earlier test still runs";
+        if (TestDpi() != 96 && !IsHighDpiCase()) GTEST_SKIP() << "runs in the 96-DPI entry";
     }
     void UseJournal(const Journal& journal) { SetEnvironmentVariableW(L"CERTAIDE_JOURNAL", journal.Path().c_str()); }
+    // Starts the program on that key library (null: where a release build
+    // looks for it), writing to the journal.
+    void StartOnLibrary(Certaide& program, const Journal& journal, const wchar_t* library) {
+        SetEnvironmentVariableW(L"CERTAIDE_KEY_LIBRARY", library);
+        UseJournal(journal);
+        ASSERT_TRUE(program.Start(ExePath()));
+    }
 
     unsigned TimeStamps() {
         unsigned a = 0, b = 0, c = 0, d = 0;
@@ -414,9 +452,9 @@ protected:
         return d;
     }
     // Ends a running instance the way a user's "-exit" does.
-    void ExitInstance(Certaide& running) {
+    void ExitInstance(Certaide& running, const wchar_t* exitSwitch = L"-exit") {
         Certaide exiter;
-        ASSERT_TRUE(exiter.Start(ExePath(), L"-exit"));
+        ASSERT_TRUE(exiter.Start(ExePath(), exitSwitch));
         EXPECT_EQ(0u, exiter.Wait(30000));
         EXPECT_EQ(0u, running.Wait(30000));
         EXPECT_FALSE(InstanceEventExists());
@@ -425,7 +463,7 @@ protected:
 
 // ---- instances
 
-TEST_F(CertaideApp, TitleInThreeLanguages) {
+TEST_F(CertaideApp, TitleInThreeLanguagesAndTheChineseFace) {
     HMODULE module = LoadLibraryExW(ExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module);
     struct {
@@ -444,6 +482,17 @@ TEST_F(CertaideApp, TitleInThreeLanguages) {
     }
     EXPECT_NE(nullptr, FindResourceW(module, MAKEINTRESOURCEW(128), RT_GROUP_ICON));
     FreeLibrary(module);
+
+    // The skin's Chinese face has the characters it shows.
+    HDC dc = CreateCompatibleDC(nullptr);
+    HFONT font = CreateFontW(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"\x5FAE\x8F6F\x96C5\x9ED1");
+    HGDIOBJ old = SelectObject(dc, font);
+    WORD glyph = 0xFFFF;
+    EXPECT_EQ(1u, GetGlyphIndicesW(dc, L"\x8BC1", 1, &glyph, GGI_MARK_NONEXISTING_GLYPHS));
+    EXPECT_NE(0xFFFF, glyph) << "no glyph for U+8BC1 in the skin's face";
+    SelectObject(dc, old);
+    DeleteObject(font);
+    DeleteDC(dc);
 }
 
 TEST_F(CertaideApp, OneInstanceAndItsExitSwitch) {
@@ -486,11 +535,7 @@ TEST_F(CertaideApp, OneInstanceAndItsExitSwitch) {
     const size_t mark = journal.Size();
     ClickAt(window, kReload.x, kReload.y);
     EXPECT_TRUE(WaitUntil([&] { return TimeStamps() > stamps; }, 20000)) << "the reload asked no time";
-    Certaide exiter;
-    ASSERT_TRUE(exiter.Start(ExePath(), L"-EXIT"));
-    EXPECT_EQ(0u, exiter.Wait(30000));
-    EXPECT_EQ(0u, first.Wait(30000));
-    EXPECT_FALSE(InstanceEventExists());
+    ExitInstance(first, L"-EXIT");
     EXPECT_EQ(0, journal.Count(mark, "scan-start"));
     EXPECT_EQ(1, journal.Count(mark, "app", "exiting"));
     ASSERT_TRUE(control.Set("RENEWAL_RESET"));
@@ -505,11 +550,7 @@ TEST_F(CertaideApp, OneInstanceAndItsExitSwitch) {
     EXPECT_EQ(0u, loser.Wait(40000));
     EXPECT_TRUE(survivor.Alive());
     ASSERT_NE(nullptr, survivor.WaitWindow(L"VeneerMainWnd", 30000));
-    Certaide exiter2;
-    ASSERT_TRUE(exiter2.Start(ExePath(), L"-Exit"));
-    EXPECT_EQ(0u, exiter2.Wait(30000));
-    EXPECT_EQ(0u, survivor.Wait(30000));
-    EXPECT_FALSE(InstanceEventExists());
+    ExitInstance(survivor, L"-Exit");
 }
 
 // A skin that does not load: the library's box is dismissed, and the
@@ -605,6 +646,7 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     EXPECT_TRUE(HasButton(status, "home_renewcert_btn")) << status.details;
     EXPECT_TRUE(HasButton(status, "cert_viewcert_btn")) << status.details;
     EXPECT_FALSE(SaveWindowCapture(window, L"certaide_home_will_expire").empty());
+    EXPECT_TRUE(ShowsColour(window, kStateLabel, 0xFDA418)) << "the state is not orange";
 
     // Reload twice at once: one scan. The same key and certificate again
     // keep the selection and the result line (no new status).
@@ -665,6 +707,8 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     EXPECT_EQ("\xE5\xB7\xB2\xE8\xBF\x87\xE6\x9C\x9F", LabelText(journal, mark, "cert_certstate_label"));  // 已过期
     EXPECT_TRUE(HasButton(status, "home_renewcert_btn")) << status.details;
     EXPECT_FALSE(SaveWindowCapture(window, L"certaide_home_expired").empty());
+    EXPECT_TRUE(ShowsColour(window, kStateLabel, 0xFE3B00)) << "the state is not red";
+    EXPECT_FALSE(ShowsColour(window, kStateLabel, 0xFDA418)) << "the state is still orange";
 
     // ---- device changes
     const std::wstring ours = DeviceName(KEYLINQ_USB_VENDOR_ID, 0xF408);
@@ -717,6 +761,25 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     Sleep(2000);
     EXPECT_EQ(0, journal.Count(mark, "scan-start"));
     EXPECT_EQ(0, journal.Count(mark, "window"));
+
+    // Our key pulled while a listing runs: the removal gets a scan of its own,
+    // which no longer lists it.
+    mark = journal.Size();
+    ClickAt(window, kReload.x, kReload.y);
+    ASSERT_TRUE(journal.WaitForKind(mark, "scan-start", 30000));
+    ASSERT_EQ(0u, keyControl.Unplug(key.keyId));
+    SendDeviceChange(window, DBT_DEVICEREMOVECOMPLETE, ours, &kUsbGuid);
+    EXPECT_TRUE(WaitUntil([&] { return journal.Count(mark, "scan-end") >= 2; }, 60000)) << "one scan only";
+    JournalLine last;
+    ASSERT_TRUE(journal.Last(mark, "scan-end", "", last));
+    EXPECT_EQ(std::string::npos, Field(last.details, "keys").find(key.serial)) << "the pulled key stayed listed";
+    Sleep(1500);
+    EXPECT_EQ(2, journal.Count(mark, "scan-start"));
+    ASSERT_EQ(0u, keyControl.Plug(key.keyId));
+    mark = journal.Size();
+    SendDeviceChange(window, DBT_DEVICEARRIVAL, ours, &kUsbGuid);
+    ASSERT_TRUE(journal.WaitFor(mark, [&](const JournalLine& l) { return l.kind == "scan-end" && StartsWith(Field(l.details, "keys"), key.serial); }, 60000));
+    ASSERT_TRUE(journal.WaitForKind(mark, "scan-applied", 10000));
 
     // The keys pulled: no key, only reload enabled, empty result line.
     std::vector<uint32_t> keys = {key.keyId};
@@ -775,8 +838,137 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
         EXPECT_EQ(expected + "&type=0", links[1]);
     }
 
-    ExitInstance(program);
+    // ---- renew: a double click runs one renewal, whose end reaches the
+    // page (the key holds an RSA certificate: refused at once, 101).
+    mark = journal.Size();
+    ClickAt(window, kRenew.x, kRenew.y);
+    ClickAt(window, kRenew.x, kRenew.y);
+    JournalLine ended, final;
+    ASSERT_TRUE(journal.WaitForKind(mark, "renewal-end", 60000, &ended));
+    EXPECT_EQ("101", Field(ended.details, "status"));
+    EXPECT_EQ("0", Field(ended.details, "rescan"));
+    ASSERT_TRUE(journal.WaitFor(mark, [](const JournalLine& l) { return l.kind == "status" && Field(l.details, "status") == "101"; }, 20000, &final));
+    EXPECT_EQ("cert_reloadukey_btn,cert_viewcert_btn,home_renewcert_btn,home_resetpwd_btn,home_reapply_btn,home_resetid_btn",
+              Field(final.details, "enabled"));
+    EXPECT_NE("", Field(final.details, "text"));
+    Sleep(1000);
+    EXPECT_EQ(1, journal.Count(mark, "renew-requested"));
+    EXPECT_EQ(1, journal.Count(mark, "renewal-start"));
+
+    // ---- no PIN retries left: 71, only reload enabled
+    {
+        provisioning::Session session(Keylinq(), key.deviceName);
+        ASSERT_EQ(SAR_OK, session.Open());
+        char wrong[] = "00000000";
+        ULONG retry = 1;
+        for (int i = 0; i < 20 && retry > 0; ++i) Keylinq().SKF_VerifyPIN(session.app, 1, wrong, &retry);
+        ASSERT_EQ(0u, retry);
+    }
+    mark = journal.Size();
+    ClickAt(window, kReload.x, kReload.y);
+    ASSERT_TRUE(journal.WaitFor(mark, [](const JournalLine& l) { return l.kind == "status" && Field(l.details, "status") == "71"; }, 60000, &final));
+    EXPECT_EQ("cert_reloadukey_btn", Field(final.details, "enabled"));
+    EXPECT_NE("", Field(final.details, "text"));
+
+    // ---- window and tray
+    // The minimise button; a left click on the tray icon brings it back.
+    ClickAt(window, kMinBtn.x, kMinBtn.y);
+    EXPECT_TRUE(WaitUntil([&] { return IsIconic(window) != FALSE; }, 10000));
+    PostMessageW(window, 1025, 128, WM_LBUTTONUP);
+    EXPECT_TRUE(WaitUntil([&] { return !IsIconic(window) && Visible(window); }, 10000));
+    // The shell restarted: the icon is put back, the program carries on.
+    PostMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    // A right click opens the menu with its base 75 pixels above the cursor;
+    // a second one replaces it.
+    SetCursorPos(600, 700);
+    mark = journal.Size();
+    PostMessageW(window, 1025, 128, WM_RBUTTONUP);
+    HWND menu = program.WaitWindow(L"VeneerMenuWnd", 20000);
+    ASSERT_NE(nullptr, menu);
+    JournalLine opened;
+    ASSERT_TRUE(journal.WaitForKind(mark, "traymenu", 10000, &opened));
+    EXPECT_EQ("600", Field(opened.details, "x"));
+    EXPECT_EQ("625", Field(opened.details, "y"));
+    RECT place;
+    GetWindowRect(menu, &place);
+    EXPECT_EQ(600, place.left);
+    EXPECT_EQ(625, place.top);
+    PostMessageW(window, 1025, 128, WM_RBUTTONUP);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(menu); }, 10000)) << "the first menu stayed";
+    menu = program.WaitWindow(L"VeneerMenuWnd", 20000);
+    ASSERT_NE(nullptr, menu);
+    EXPECT_FALSE(SaveWindowCapture(menu, L"certaide_tray_menu").empty());
+    // Its first item opens the hidden window.
+    ShowWindow(window, SW_HIDE);
+    Sleep(300);
+    mark = journal.Size();
+    GetClientRect(menu, &place);
+    UserClickAt(menu, place.right / 2, place.bottom / 4);
+    EXPECT_TRUE(journal.WaitFor(mark, [](const JournalLine& l) { return l.kind == "window" && l.details == "restored"; }, 20000));
+    EXPECT_TRUE(Visible(window));
+    // Its second item ends the program.
+    PostMessageW(window, 1025, 128, WM_RBUTTONUP);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(menu); }, 10000));
+    menu = program.WaitWindow(L"VeneerMenuWnd", 20000);
+    ASSERT_NE(nullptr, menu);
+    Sleep(500);
+    GetClientRect(menu, &place);
+    UserClickAt(menu, place.right / 2, place.bottom * 3 / 4);
+    EXPECT_EQ(0u, program.Wait(30000));
+    EXPECT_FALSE(InstanceEventExists());
     EXPECT_EQ(1, journal.Count(0, "app", "exiting"));
+}
+
+// ---- 144 DPI (the entry that runs in the prefix at that DPI)
+
+int TestDpi() {
+    const char* value = std::getenv("VENEER_TEST_DPI");
+    return value ? std::atoi(value) : 96;
+}
+
+TEST_F(CertaideApp, AtHighDpi) {
+    if (TestDpi() != 144) GTEST_SKIP() << "runs in the 144-DPI entry";
+    Journal journal(L"certaide-144dpi");
+    Certaide program;
+    StartOnLibrary(program, journal, L"C:\\nowhere\\Keylinq.dll");
+    ASSERT_TRUE(journal.WaitForKind(0, "status", 60000));
+    HWND window = program.WaitWindow(L"VeneerMainWnd", 10000);
+    ASSERT_NE(nullptr, window);
+    Sleep(500);
+    RECT rect;
+    GetWindowRect(window, &rect);
+    EXPECT_EQ(1200, rect.right - rect.left);
+    EXPECT_EQ(828, rect.bottom - rect.top);
+    EXPECT_FALSE(SaveWindowCapture(window, L"certaide_home_144dpi").empty());
+    // The title bar is the @150 file's (its blue is one unit off the 96-DPI one).
+    EXPECT_TRUE(ShowsColour(window, RECT{600, 50, 601, 51}, 0x1E5AA1, 0));
+    EXPECT_FALSE(ShowsColour(window, RECT{600, 50, 601, 51}, 0x1E5AA0, 0));
+    // The close button at its scaled place hides the window.
+    ClickAt(window, kCloseBtn.x * 3 / 2, kCloseBtn.y * 3 / 2);
+    EXPECT_TRUE(journal.WaitFor(0, [](const JournalLine& l) { return l.kind == "window" && l.details == "hidden"; }, 20000));
+    ExitInstance(program);
+}
+
+// ---- the key library where a release build looks for it
+
+// The signed library in the system folder of a 32-bit process (as the
+// prefix's set-up would put it), found without the test's path.
+TEST_F(CertaideApp, KeyLibraryFromTheSystemFolder) {
+    wchar_t folder[MAX_PATH] = {0};
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    if (wow64) GetSystemWow64DirectoryW(folder, MAX_PATH);
+    else GetSystemDirectoryW(folder, MAX_PATH);
+    const std::wstring target = std::wstring(folder) + L"\\Keylinq.dll";
+    ASSERT_TRUE(CopyFileW(Widen(HostEnvPath("KEYLINQ_DLL")).c_str(), target.c_str(), FALSE)) << GetLastError();
+    Journal journal(L"certaide-system-folder");
+    Certaide program;
+    StartOnLibrary(program, journal, nullptr);
+    JournalLine scan;
+    ASSERT_TRUE(journal.WaitForKind(0, "scan-end", 60000, &scan));
+    EXPECT_EQ("0x00000000", Field(scan.details, "result"));
+    EXPECT_NE("", Field(scan.details, "keys"));
+    ExitInstance(program);
 }
 
 // ---- scans that fail
@@ -786,11 +978,9 @@ TEST_F(CertaideApp, RefusedAndMissingKeyLibrary) {
     // with the scan's code, and reload scans again.
     {
         const std::wstring unsigned_ = Folder(Widen(HostEnvPath("KEYLINQ_DLL"))) + L"\\Keylinq-unsigned.dll";
-        SetEnvironmentVariableW(L"CERTAIDE_KEY_LIBRARY", unsigned_.c_str());
         Journal journal(L"certaide-refused");
-        UseJournal(journal);
         Certaide program;
-        ASSERT_TRUE(program.Start(ExePath()));
+        StartOnLibrary(program, journal, unsigned_.c_str());
         JournalLine scan, status;
         ASSERT_TRUE(journal.WaitForKind(0, "scan-end", 60000, &scan));
         const std::string code = Field(scan.details, "result");
@@ -810,11 +1000,9 @@ TEST_F(CertaideApp, RefusedAndMissingKeyLibrary) {
     // No library file: 2025, status 100 with E_FAIL, no scan ever; reload
     // stays without a scan.
     {
-        SetEnvironmentVariableW(L"CERTAIDE_KEY_LIBRARY", L"C:\\nowhere\\Keylinq.dll");
         Journal journal(L"certaide-missing");
-        UseJournal(journal);
         Certaide program;
-        ASSERT_TRUE(program.Start(ExePath()));
+        StartOnLibrary(program, journal, L"C:\\nowhere\\Keylinq.dll");
         JournalLine status;
         ASSERT_TRUE(journal.WaitForKind(0, "status", 60000, &status));
         EXPECT_EQ("100", Field(status.details, "status"));
