@@ -365,6 +365,38 @@ protected:
         return problems.empty() ? std::string() : std::string(when) + ":" + problems;
     }
 
+    // A fresh key, its scan and a renewal with command k failing or the key
+    // pulled out at it (plugged back after); -1 with `error` when the set-up
+    // failed.
+    int FaultedRenewal(size_t k, bool pull, std::string& error) {
+        SKFUserKeyInfo record;
+        if (!FreshKey(error) || !Scan(record, error)) return -1;
+        keys.ClearRecord(key.keyId);
+        if (pull) keys.UnplugAtCommand(key.keyId, uint32_t(k));
+        else keys.FailCommandAt(key.keyId, uint32_t(k), kFailWord);
+        RecordingSink sink;
+        const int status = Renew(record, sink);
+        if (pull) {
+            keys.UnplugAtCommand(key.keyId, 0);
+            keys.Plug(key.keyId);
+        } else {
+            keys.FailCommandAt(key.keyId, 0, 0);
+        }
+        return status;
+    }
+
+    // One line of the table.
+    static void PrintLine(const char* kind, size_t k, int status, DWORD began, const std::string& outcome, bool good) {
+        const Reference& ref = s_reference;
+        char command[48] = "(N+1)";
+        if (k <= ref.N())
+            std::snprintf(command, sizeof command, "INS=%02X P1=%02X %-12s", ref.commands[k - 1].ins,
+                          ref.commands[k - 1].p1, PhaseName(ref.phases[k - 1]));
+        std::printf("%s k=%3zu %-28s status=%3d %4.1fs %s%s\n", kind, k, command, status,
+                    (GetTickCount() - began) / 1000.0, good ? "" : "FAILED: ", outcome.c_str());
+        std::fflush(stdout);
+    }
+
     // The reference: a clean renewal on a fresh key, its commands and phases.
     void MakeReference() {
         if (!s_reference.commands.empty()) return;
@@ -528,56 +560,38 @@ TEST_F(Sweep, FailAtEachCommandLosesNothing) {
         const vk::RecordEntry& expected = ref.commands[k - 1];
         const Phase phase = ref.phases[k - 1];
         std::string error, outcome;
-        SKFUserKeyInfo record;
-        int status = -1;
-        if (!FreshKey(error) || !Scan(record, error)) {
+        const int status = FaultedRenewal(k, false, error);
+        const std::vector<vk::RecordEntry> seen = Record();
+        if (status < 0) {
             outcome = "set-up: " + error;
+        } else if (seen.size() < k || seen[k - 1].ins != expected.ins || seen[k - 1].p1 != expected.p1) {
+            outcome = "command " + std::to_string(k) + " is not the reference's";
+        } else if (status == HOME_STATUS_RENEWED) {
+            // Keylinq recovered by itself (a new session, a repeat).
+            outcome = CheckRenewed(before, "recovered");
+            if (outcome.empty()) outcome = "recovered";
+        } else if (status != StatusOf(phase)) {
+            outcome = "status " + std::to_string(status) + ", expected " + std::to_string(StatusOf(phase));
         } else {
-            keys.ClearRecord(key.keyId);
-            keys.FailCommandAt(key.keyId, uint32_t(k), kFailWord);
-            RecordingSink sink;
-            status = Renew(record, sink);
-            keys.FailCommandAt(key.keyId, 0, 0);
-            const std::vector<vk::RecordEntry> seen = Record();
-            if (seen.size() < k || seen[k - 1].ins != expected.ins || seen[k - 1].p1 != expected.p1) {
-                outcome = "command " + std::to_string(k) + " is not the reference's";
-            } else if (status == HOME_STATUS_RENEWED) {
-                // Keylinq recovered by itself (a new session, a repeat).
-                outcome = CheckRenewed(before, "recovered");
-                if (outcome.empty()) outcome = "recovered";
-            } else if (status != StatusOf(phase)) {
-                outcome = "status " + std::to_string(status) + ", expected " + std::to_string(StatusOf(phase));
-            } else {
-                const Left left = k > ref.signCertIn ? Left::WithSignCert : Left::Nothing;
-                const std::string problems = CheckAfterFailure(left, false);
-                outcome = problems.empty() ? CheckCleanRenewal("renewal after") : problems;
-                if (outcome.empty()) outcome = "ok";
-            }
+            const Left left = k > ref.signCertIn ? Left::WithSignCert : Left::Nothing;
+            const std::string problems = CheckAfterFailure(left, false);
+            outcome = problems.empty() ? CheckCleanRenewal("renewal after") : problems;
+            if (outcome.empty()) outcome = "ok";
         }
         const bool good = outcome == "ok" || outcome == "recovered";
         if (!good) ++failed;
-        std::printf("fail-at k=%3zu INS=%02X P1=%02X %-12s status=%3d %4.1fs %s%s\n", k, expected.ins, expected.p1,
-                    PhaseName(phase), status, (GetTickCount() - began) / 1000.0, good ? "" : "FAILED: ",
-                    outcome.c_str());
-        std::fflush(stdout);
+        PrintLine("fail-at", k, status, began, outcome, good);
         EXPECT_TRUE(good) << "k=" << k << ": " << outcome;
     }
 
     // Past the last command: nothing fails, the renewal succeeds.
+    const DWORD began = GetTickCount();
     std::string error, outcome;
-    SKFUserKeyInfo record;
-    int status = -1;
-    if (FreshKey(error) && Scan(record, error)) {
-        keys.FailCommandAt(key.keyId, uint32_t(ref.N() + 1), kFailWord);
-        RecordingSink sink;
-        status = Renew(record, sink);
-        keys.FailCommandAt(key.keyId, 0, 0);
-        outcome = status == HOME_STATUS_RENEWED ? CheckRenewed(before, "N+1") : "status " + std::to_string(status);
-    } else {
-        outcome = error;
-    }
-    std::printf("fail-at k=%3zu (N+1)%-12s status=%3d %s\n", ref.N() + 1, "", status,
-                outcome.empty() ? "ok" : ("FAILED: " + outcome).c_str());
+    const int status = FaultedRenewal(ref.N() + 1, false, error);
+    if (status < 0) outcome = "set-up: " + error;
+    else if (status != HOME_STATUS_RENEWED) outcome = "status " + std::to_string(status);
+    else outcome = CheckRenewed(before, "N+1");
+    PrintLine("fail-at", ref.N() + 1, status, began, outcome.empty() ? "ok" : outcome, outcome.empty());
     EXPECT_TRUE(outcome.empty()) << outcome;
     if (!outcome.empty()) ++failed;
     PrintSkipped(skipped);
@@ -596,7 +610,6 @@ TEST_F(Sweep, PullAtEachImportAndSealWriteCommand) {
     std::vector<size_t> window;
     const DWORD start = GetTickCount();
     for (size_t k : chosen) {
-        const vk::RecordEntry& expected = ref.commands[k - 1];
         const Phase phase = ref.phases[k - 1];
         // Two windows where the key is gone with a change half made and
         // nothing can undo it (the pulled command is not carried out):
@@ -610,18 +623,10 @@ TEST_F(Sweep, PullAtEachImportAndSealWriteCommand) {
         const bool inSignWindow = phase == Phase::SignCert && k <= ref.signCertIn;
         const DWORD began = GetTickCount();
         std::string error, outcome;
-        SKFUserKeyInfo record;
-        int status = -1;
-        if (!FreshKey(error) || !Scan(record, error)) {
+        const int status = FaultedRenewal(k, true, error);
+        if (status < 0) {
             outcome = "set-up: " + error;
         } else {
-            keys.ClearRecord(key.keyId);
-            keys.UnplugAtCommand(key.keyId, uint32_t(k));
-            RecordingSink sink;
-            status = Renew(record, sink);
-            keys.UnplugAtCommand(key.keyId, 0);
-            // The pull powered the key off: its record went with it.
-            keys.Plug(key.keyId);
             // A command whose failure Keylinq passes over leaves the pull to
             // the next step that checks: its status or a later phase's.
             bool statusFits = false;
@@ -641,6 +646,7 @@ TEST_F(Sweep, PullAtEachImportAndSealWriteCommand) {
                 outcome = CheckAfterFailure(k > ref.signCertIn ? Left::WithSignCert : Left::Nothing, inSealWindow);
                 if (outcome.empty() && inSealWindow) {
                     window.push_back(k);
+                    SKFUserKeyInfo record;
                     if (!Scan(record, error)) {
                         outcome = "after: " + error;
                     } else {
@@ -660,10 +666,7 @@ TEST_F(Sweep, PullAtEachImportAndSealWriteCommand) {
         const bool good =
             outcome == "ok" || outcome == "seal lost (accepted)" || outcome == "container left (accepted)";
         if (!good) ++failed;
-        std::printf("pull-at k=%3zu INS=%02X P1=%02X %-12s status=%3d %4.1fs %s%s\n", k, expected.ins, expected.p1,
-                    PhaseName(phase), status, (GetTickCount() - began) / 1000.0, good ? "" : "FAILED: ",
-                    outcome.c_str());
-        std::fflush(stdout);
+        PrintLine("pull-at", k, status, began, outcome, good);
         EXPECT_TRUE(good) << "k=" << k << ": " << outcome;
     }
     std::string list;
