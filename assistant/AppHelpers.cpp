@@ -2,7 +2,10 @@
 
 #include <cwchar>
 
+#include <shellapi.h>
+
 #include "Misc.h"
+#include "Registry.h"
 
 HRESULT GetLastErrorDesc(std::wstring& text, HRESULT code) {
     text.clear();
@@ -36,4 +39,39 @@ void ClearSealDataList(std::vector<SealData>& sealList) {
         seal.dwSealDataSize = 0;
     }
     sealList.clear();
+}
+
+HRESULT ReadChromeInstallLocationfromRegistry(std::wstring& path) {
+    path.clear();
+    wchar_t subKey[512];
+    swprintf(subKey, 512, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\%ls", L"chrome.exe");
+    struct {
+        HKEY root;
+        BOOL is64;
+    } const reads[] = {{HKEY_LOCAL_MACHINE, FALSE}, {HKEY_LOCAL_MACHINE, TRUE}, {HKEY_CURRENT_USER, FALSE},
+                       {HKEY_CURRENT_USER, TRUE}};
+    HRESULT hr = E_FAIL;
+    for (size_t i = 0; i < 4; ++i) {
+        BYTE* data = nullptr;
+        hr = ReadRegistryData(reads[i].root, subKey, L"", &data, reads[i].is64, RegistryData_Buffer);
+        // The buffer ends with at least one whole wide NUL.
+        const wchar_t* value = reinterpret_cast<const wchar_t*>(data);
+        const bool last = i == 3;
+        if (hr == S_OK && (last || (value && *value))) {
+            path = value ? value : L"";
+            delete[] data;
+            return S_OK;
+        }
+        delete[] data;
+    }
+    return hr;
+}
+
+HRESULT OpenSpecialQuickLink(const wchar_t* url) {
+    std::wstring browser;
+    if (ReadChromeInstallLocationfromRegistry(browser) != S_OK)
+        ShellExecuteW(nullptr, L"open", L"IEXPLORE", url, nullptr, SW_SHOWMAXIMIZED);
+    else
+        ShellExecuteW(nullptr, L"open", browser.c_str(), url, nullptr, SW_SHOWMAXIMIZED);
+    return S_OK;
 }

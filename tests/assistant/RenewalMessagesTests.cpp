@@ -280,36 +280,17 @@ protected:
                                           &newSeal, &newSealSize, context);
     }
 
-    // Every container with its certificates and keys, as the key reports them.
-    struct ContainerState {
-        std::string name, signCert, encCert, signPoint, encPoint;
-        bool operator==(const ContainerState& o) const {
-            return name == o.name && signCert == o.signCert && encCert == o.encCert && signPoint == o.signPoint &&
-                   encPoint == o.encPoint;
-        }
-    };
+    using ContainerState = provisioning::ContainerState;
     std::vector<ContainerState> Snapshot() {
-        provisioning::Session s(Keylinq(), key.deviceName);
-        EXPECT_EQ(SAR_OK, s.Open());
-        std::vector<ContainerState> out;
-        for (const std::string& name : s.ContainerNames())
-            out.push_back({name, s.Certificate(name, TRUE), s.Certificate(name, FALSE), s.Point(name, TRUE),
-                           s.Point(name, FALSE)});
+        std::vector<ContainerState> out = provisioning::Containers(Keylinq(), key.deviceName);
+        EXPECT_FALSE(out.empty()) << "the key could not be read";
         return out;
     }
     // The containers added since SetUp; the old ones must be as they were.
     std::vector<ContainerState> Added() {
-        std::vector<ContainerState> now = Snapshot(), added;
-        for (const ContainerState& old : before) {
-            bool same = false;
-            for (const ContainerState& c : now) same = same || c == old;
-            EXPECT_TRUE(same) << "container changed or gone: " << old.name;
-        }
-        for (const ContainerState& c : now) {
-            bool known = false;
-            for (const ContainerState& old : before) known = known || c.name == old.name;
-            if (!known) added.push_back(c);
-        }
+        std::vector<std::string> changed;
+        const std::vector<ContainerState> added = provisioning::AddedContainers(before, Snapshot(), changed);
+        for (const std::string& name : changed) ADD_FAILURE() << "container changed or gone: " << name;
         return added;
     }
     std::vector<std::string> Issued() {

@@ -137,39 +137,26 @@ protected:
 
     std::string Counts() { return control.Command("RENEWAL_COUNTS").substr(0, 8); }
 
-    struct ContainerState {
-        std::string name, signCert, encCert;
-        bool operator==(const ContainerState& o) const {
-            return name == o.name && signCert == o.signCert && encCert == o.encCert;
-        }
-    };
+    using ContainerState = provisioning::ContainerState;
     struct KeyState {
         std::vector<ContainerState> containers;
         std::vector<std::pair<std::string, std::string>> files;  // name, content
     };
     KeyState Snapshot() {
         KeyState state;
+        state.containers = provisioning::Containers(Keylinq(), key.deviceName);
+        EXPECT_FALSE(state.containers.empty()) << "the key could not be read";
         provisioning::Session s(Keylinq(), key.deviceName);
         EXPECT_EQ(SAR_OK, s.Open());
-        for (const std::string& name : s.ContainerNames())
-            state.containers.push_back({name, s.Certificate(name, TRUE), s.Certificate(name, FALSE)});
         for (const std::string& name : s.FileNames()) state.files.emplace_back(name, s.File(name));
         return state;
     }
     // The containers added since the key was provisioned; every old one must
     // be as it was.
     std::vector<ContainerState> Added(const KeyState& now) {
-        std::vector<ContainerState> added;
-        for (const ContainerState& old : before.containers) {
-            bool same = false;
-            for (const ContainerState& c : now.containers) same = same || c == old;
-            EXPECT_TRUE(same) << "container changed or gone: " << old.name;
-        }
-        for (const ContainerState& c : now.containers) {
-            bool known = false;
-            for (const ContainerState& old : before.containers) known = known || c.name == old.name;
-            if (!known) added.push_back(c);
-        }
+        std::vector<std::string> changed;
+        const std::vector<ContainerState> added = provisioning::AddedContainers(before.containers, now.containers, changed);
+        for (const std::string& name : changed) ADD_FAILURE() << "container changed or gone: " << name;
         return added;
     }
     std::vector<std::string> Issued() {

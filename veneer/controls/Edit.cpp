@@ -26,11 +26,20 @@ DWORD ReadColorValue(const wchar_t* value) {
 }
 COLORREF ToColorRef(DWORD argb) { return RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF); }
 
+// Overwrites a text in place before it is replaced or freed: an edit may
+// hold a password, and no copy of it should stay behind in freed memory.
+void WipeText(CUIString& text) {
+    wchar_t* chars = const_cast<wchar_t*>(text.GetData());
+    SecureZeroMemory(chars, sizeof(wchar_t) * static_cast<size_t>(text.GetLength()));
+}
+
 CUIString WindowText(HWND window) {
     const int length = GetWindowTextLengthW(window);
     std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
     GetWindowTextW(window, buffer.data(), length + 1);
-    return CUIString(buffer.data());
+    CUIString text(buffer.data());
+    SecureZeroMemory(buffer.data(), sizeof(wchar_t) * buffer.size());
+    return text;
 }
 
 void SelectAll(HWND window) {
@@ -189,11 +198,16 @@ LRESULT CEditWnd::OnKillFocus(WPARAM wParam, LPARAM lParam) {
 
 void CEditWnd::OnEditChanged() {
     if (!m_owner || !m_manager) return;
-    const CUIString text = WindowText(m_hWnd);
+    CUIString text = WindowText(m_hWnd);
     // Only a real change of the text is one (setting the same text again
     // makes the native window report a change too).
-    if (text == m_owner->m_text) return;
+    if (text == m_owner->m_text) {
+        WipeText(text);
+        return;
+    }
+    WipeText(m_owner->m_text);
     m_owner->m_text = text;
+    WipeText(text);
     m_manager->SendNotification(m_owner, L"textchanged");
 }
 
@@ -237,6 +251,7 @@ CEditUI::~CEditUI() {
             delete window;
         }
     }
+    WipeText(m_text);
 }
 
 CControlUI* CEditUI::CreateEditUI() { return new (std::nothrow) CEditUI; }
@@ -260,6 +275,11 @@ CUIString CEditUI::GetTipValue() const {
 }
 
 void CEditUI::SetText(const wchar_t* text) {
+    const wchar_t* own = m_text.GetData();
+    if (!text || text < own || text > own + m_text.GetLength()) {
+        // The old text goes for good (unless the new one is taken from it).
+        WipeText(m_text);
+    }
     m_text = text;
     if (HWND native = GetNativeHandle()) SetWindowTextW(native, m_text);
     Invalidate();

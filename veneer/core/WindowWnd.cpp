@@ -40,9 +40,11 @@ bool CWindowWnd::RegisterSuperclass() {
 HWND CWindowWnd::Create(HWND parent, const wchar_t* windowName, DWORD style, DWORD exStyle, int x, int y,
                         int width, int height) {
     if (GetBaseClassName() ? !RegisterSuperclass() : !RegisterWindowClass()) return nullptr;
-    m_hWnd = CreateWindowExW(exStyle, GetWindowClassName(), windowName, style, x, y, width, height, parent,
-                             nullptr, CPaintManagerUI::GetInstance(), this);
-    return m_hWnd;
+    // The handle is bound at WM_NCCREATE. When the window is not made, its
+    // object may already be gone (deleted at its final message), so nothing
+    // of it is touched after the call.
+    return CreateWindowExW(exStyle, GetWindowClassName(), windowName, style, x, y, width, height, parent, nullptr,
+                           CPaintManagerUI::GetInstance(), this);
 }
 
 void CWindowWnd::Show() {

@@ -235,4 +235,30 @@ bool Provision(KeylinqLibrary& keylinq, VirtualKeyControl& keyControl, testserve
     return true;
 }
 
+std::vector<ContainerState> Containers(KeylinqLibrary& keylinq, const std::string& deviceName) {
+    Session s(keylinq, deviceName);
+    std::vector<ContainerState> out;
+    if (s.Open() != SAR_OK) return out;
+    for (const std::string& name : s.ContainerNames())
+        out.push_back({name, s.Certificate(name, TRUE), s.Certificate(name, FALSE), s.Point(name, TRUE),
+                       s.Point(name, FALSE)});
+    return out;
+}
+
+std::vector<ContainerState> AddedContainers(const std::vector<ContainerState>& before,
+                                            const std::vector<ContainerState>& now, std::vector<std::string>& changed) {
+    std::vector<ContainerState> added;
+    for (const ContainerState& old : before) {
+        bool same = false;
+        for (const ContainerState& c : now) same = same || c == old;
+        if (!same) changed.push_back(old.name);
+    }
+    for (const ContainerState& c : now) {
+        bool known = false;
+        for (const ContainerState& old : before) known = known || c.name == old.name;
+        if (!known) added.push_back(c);
+    }
+    return added;
+}
+
 }  // namespace provisioning

@@ -73,4 +73,22 @@ private:
     std::string m_deviceName;
 };
 
+// One container as the key reports it: its certificates (DER) and public
+// keys (04 || X || Y), each empty when absent.
+struct ContainerState {
+    std::string name, signCert, encCert, signPoint, encPoint;
+    bool operator==(const ContainerState& o) const {
+        return name == o.name && signCert == o.signCert && encCert == o.encCert && signPoint == o.signPoint &&
+               encPoint == o.encPoint;
+    }
+};
+
+// Every container of the key, in the key's order (empty when it cannot be opened).
+std::vector<ContainerState> Containers(KeylinqLibrary& keylinq, const std::string& deviceName);
+
+// The containers of `now` whose names `before` lacks; the names of those of
+// `before` that are gone from `now` or differ there go to `changed`.
+std::vector<ContainerState> AddedContainers(const std::vector<ContainerState>& before,
+                                            const std::vector<ContainerState>& now, std::vector<std::string>& changed);
+
 }  // namespace provisioning
