@@ -174,15 +174,10 @@ struct Reference {
     size_t N() const { return commands.size(); }
 };
 
+using provisioning::ContainerState;
+
 // What the key holds: every container with its certificates and keys, and
 // every file with its content.
-struct ContainerState {
-    std::string name, signCert, encCert, signPoint, encPoint;
-    bool operator==(const ContainerState& o) const {
-        return name == o.name && signCert == o.signCert && encCert == o.encCert && signPoint == o.signPoint &&
-               encPoint == o.encPoint;
-    }
-};
 struct KeyContents {
     std::vector<ContainerState> containers;
     std::map<std::string, std::string> files;
@@ -260,11 +255,9 @@ protected:
 
     KeyContents Contents() {
         KeyContents out;
+        out.containers = provisioning::Containers(Keylinq(), key.deviceName);
         provisioning::Session s(Keylinq(), key.deviceName);
         if (s.Open() != SAR_OK) return out;
-        for (const std::string& name : s.ContainerNames())
-            out.containers.push_back({name, s.Certificate(name, TRUE), s.Certificate(name, FALSE), s.Point(name, TRUE),
-                                      s.Point(name, FALSE)});
         for (const std::string& name : s.FileNames()) out.files[name] = s.File(name);
         return out;
     }
@@ -348,18 +341,14 @@ protected:
             return std::string(when) + ": the server issued nothing";
         const KeyContents now = Contents();
         std::string problems;
-        for (const ContainerState& c : start.containers) {
-            const ContainerState* same = now.Find(c.name);
-            if (!same || !(*same == c)) problems += " container " + c.name + " changed or gone;";
-        }
-        int added = 0;
-        for (const ContainerState& c : now.containers) {
-            if (start.Find(c.name)) continue;
-            ++added;
+        std::vector<std::string> changed;
+        const std::vector<ContainerState> added =
+            provisioning::AddedContainers(start.containers, now.containers, changed);
+        for (const std::string& name : changed) problems += " container " + name + " changed or gone;";
+        for (const ContainerState& c : added)
             if (c.signCert != issued[0] || c.encCert != issued[1] || c.encPoint != "\x04" + issued[2] + issued[3])
                 problems += " the new container does not hold what was issued;";
-        }
-        if (added != 1) problems += " " + std::to_string(added) + " new containers;";
+        if (added.size() != 1) problems += " " + std::to_string(added.size()) + " new containers;";
         if (now.files.size() != 1 || now.files.begin()->second != issued[5])
             problems += " the seal is not the new one;";
         return problems.empty() ? std::string() : std::string(when) + ":" + problems;
