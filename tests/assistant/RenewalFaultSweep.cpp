@@ -6,6 +6,10 @@
 // application's key-only container, the old seal), nothing but the
 // renewal's own container may be left (and that only once its signature
 // certificate is in), and a renewal on the same key must then succeed.
+// A key pulled out at a command cannot be put right while it is gone: the
+// sweep names the two windows where that shows (the renewal's container
+// left without a certificate, the seal lost or partial) and what must hold
+// there all the same.
 //
 // Runs headless over RunRenewal with a recording sink and a delegator that
 // answers the user PIN, on a thread with COM, as the renewal thread runs it.
@@ -151,10 +155,7 @@ int StatusOf(Phase p) {
     return -1;
 }
 
-// Key file id of a certificate piece (4C: auth code, 0000, id, ...).
-uint16_t CertFileId(const vk::RecordEntry& e) {
-    return e.data.size() >= 20 ? uint16_t(e.data[18] << 8 | e.data[19]) : 0;
-}
+// Certificate pieces (4C); the last one has P1 B0 or B1.
 bool IsCertPiece(const vk::RecordEntry& e) { return e.ins == 0x4C; }
 bool IsLastPiece(const vk::RecordEntry& e) { return (e.p1 & 0xF0) == 0xB0; }
 // Certificate pieces, key-pair import, file delete, create and chunks.
@@ -166,22 +167,17 @@ bool ChangesKey(const vk::RecordEntry& e) {
 struct Reference {
     std::vector<vk::RecordEntry> commands;
     std::vector<Phase> phases;
-    size_t firstSignPiece = 0; // 1-based: the signature certificate's first piece
-    size_t signCertIn = 0;     // 1-based: its last piece
+    size_t importStart = 0;    // 1-based: the imports' first command
+    size_t signCertIn = 0;     // 1-based: the signature certificate's last piece
     size_t sealDelete = 0;     // 1-based: the seal write's first change (deleting the old file)
     size_t lastSealChunk = 0;  // 1-based: its last written chunk
     size_t N() const { return commands.size(); }
 };
 
+using provisioning::ContainerState;
+
 // What the key holds: every container with its certificates and keys, and
 // every file with its content.
-struct ContainerState {
-    std::string name, signCert, encCert, signPoint, encPoint;
-    bool operator==(const ContainerState& o) const {
-        return name == o.name && signCert == o.signCert && encCert == o.encCert && signPoint == o.signPoint &&
-               encPoint == o.encPoint;
-    }
-};
 struct KeyContents {
     std::vector<ContainerState> containers;
     std::map<std::string, std::string> files;
@@ -205,6 +201,7 @@ protected:
         wcsncpy(g_wszServerUrl, ServerUrl(L"https", port, L"/AssistantServer/RequestAction.do").c_str(), 259);
         wcsncpy(g_wszTimeStampUrl, ServerUrl(L"http", port, L"/timestamp").c_str(), 259);
         g_dwServerExchangeTimeout = 60000;
+        if (GetStdTimeFromPELQTimeStamp(&s_now) != S_OK) GetSystemTimeAsFileTime(&s_now);
     }
     static void TearDownTestSuite() {
         SKFUnregisterUIDelegator();
@@ -238,12 +235,11 @@ protected:
         return true;
     }
 
-    // The scan the monitor makes, at the time-stamp server's time.
+    // The scan the monitor makes, at the time-stamp server's time (taken
+    // once: the sweep's keys all live in the same few minutes).
     bool Scan(SKFUserKeyInfo& record, std::string& error) {
-        FILETIME now;
-        if (GetStdTimeFromPELQTimeStamp(&now) != S_OK) GetSystemTimeAsFileTime(&now);
         SKFUserCSPInfoSet set;
-        const HRESULT hr = SyncGetPluggedUSBKeyCSPInfoBySKF(s_library.c_str(), set, now);
+        const HRESULT hr = SyncGetPluggedUSBKeyCSPInfoBySKF(s_library.c_str(), set, s_now);
         for (const SKFUserCSPInfo& csp : set.vetCSPInfo)
             for (const SKFUserKeyInfo& k : csp.vetKeyInfo)
                 if (_wcsicmp(k.wstrDeviceName.c_str(), Widen(key.deviceName).c_str()) == 0) {
@@ -259,11 +255,9 @@ protected:
 
     KeyContents Contents() {
         KeyContents out;
+        out.containers = provisioning::Containers(Keylinq(), key.deviceName);
         provisioning::Session s(Keylinq(), key.deviceName);
         if (s.Open() != SAR_OK) return out;
-        for (const std::string& name : s.ContainerNames())
-            out.containers.push_back({name, s.Certificate(name, TRUE), s.Certificate(name, FALSE), s.Point(name, TRUE),
-                                      s.Point(name, FALSE)});
         for (const std::string& name : s.FileNames()) out.files[name] = s.File(name);
         return out;
     }
@@ -306,7 +300,6 @@ protected:
     // `sealAnyhow`: the seal may be lost or partial.
     enum class Left { Nothing, WithSignCert, Bare };
     std::string CheckAfterFailure(Left left, bool sealAnyhow) {
-        const DWORD t0 = GetTickCount();
         std::string problems;
         auto problem = [&](const std::string& p) { problems += (problems.empty() ? "" : "; ") + p; };
         const KeyContents now = Contents();
@@ -325,10 +318,8 @@ protected:
         }
         if (now.containers.size() > 3) problem("more than one new container");
         if (!sealAnyhow && now.files != before.files) problem("the seal is not the old one byte for byte");
-        if (std::getenv("SWEEP_TIMING")) std::printf("  [t] contents %lu ms\n", GetTickCount() - t0);
         std::string signing;
         if (!OldKeySigns(signing)) problem(signing);
-        if (std::getenv("SWEEP_TIMING")) std::printf("  [t] signs %lu ms\n", GetTickCount() - t0);
         return problems;
     }
 
@@ -350,20 +341,49 @@ protected:
             return std::string(when) + ": the server issued nothing";
         const KeyContents now = Contents();
         std::string problems;
-        for (const ContainerState& c : start.containers) {
-            const ContainerState* same = now.Find(c.name);
-            if (!same || !(*same == c)) problems += " container " + c.name + " changed or gone;";
-        }
-        int added = 0;
-        for (const ContainerState& c : now.containers) {
-            if (start.Find(c.name)) continue;
-            ++added;
+        std::vector<std::string> changed;
+        const std::vector<ContainerState> added =
+            provisioning::AddedContainers(start.containers, now.containers, changed);
+        for (const std::string& name : changed) problems += " container " + name + " changed or gone;";
+        for (const ContainerState& c : added)
             if (c.signCert != issued[0] || c.encCert != issued[1] || c.encPoint != "\x04" + issued[2] + issued[3])
                 problems += " the new container does not hold what was issued;";
-        }
-        if (added != 1) problems += " " + std::to_string(added) + " new containers;";
-        if (now.files.size() != 1 || now.files.begin()->second != issued[5]) problems += " the seal is not the new one;";
+        if (added.size() != 1) problems += " " + std::to_string(added.size()) + " new containers;";
+        if (now.files.size() != 1 || now.files.begin()->second != issued[5])
+            problems += " the seal is not the new one;";
         return problems.empty() ? std::string() : std::string(when) + ":" + problems;
+    }
+
+    // A fresh key, its scan and a renewal with command k failing or the key
+    // pulled out at it (plugged back after); -1 with `error` when the set-up
+    // failed.
+    int FaultedRenewal(size_t k, bool pull, std::string& error) {
+        SKFUserKeyInfo record;
+        if (!FreshKey(error) || !Scan(record, error)) return -1;
+        keys.ClearRecord(key.keyId);
+        if (pull) keys.UnplugAtCommand(key.keyId, uint32_t(k));
+        else keys.FailCommandAt(key.keyId, uint32_t(k), kFailWord);
+        RecordingSink sink;
+        const int status = Renew(record, sink);
+        if (pull) {
+            keys.UnplugAtCommand(key.keyId, 0);
+            keys.Plug(key.keyId);
+        } else {
+            keys.FailCommandAt(key.keyId, 0, 0);
+        }
+        return status;
+    }
+
+    // One line of the table.
+    static void PrintLine(const char* kind, size_t k, int status, DWORD began, const std::string& outcome, bool good) {
+        const Reference& ref = s_reference;
+        char command[48] = "(N+1)";
+        if (k <= ref.N())
+            std::snprintf(command, sizeof command, "INS=%02X P1=%02X %-12s", ref.commands[k - 1].ins,
+                          ref.commands[k - 1].p1, PhaseName(ref.phases[k - 1]));
+        std::printf("%s k=%3zu %-28s status=%3d %4.1fs %s%s\n", kind, k, command, status,
+                    (GetTickCount() - began) / 1000.0, good ? "" : "FAILED: ", outcome.c_str());
+        std::fflush(stdout);
     }
 
     // The reference: a clean renewal on a fresh key, its commands and phases.
@@ -408,7 +428,9 @@ protected:
         ASSERT_TRUE(at42 > 0 && at44 > at42 && ref.N() > at44) << at42 << " " << at44 << " " << ref.N();
         ASSERT_EQ(sealsRead, at42) << "the renewal opens the key and reads its seal otherwise than by hand";
         ClassifyReference(opened, at42, at44);
-        DumpReference();
+        const std::string renewed = CheckRenewed(before, "clean renewal");
+        ASSERT_TRUE(renewed.empty()) << renewed;
+        PrintReference();
     }
 
     static void ClassifyReference(size_t opened, size_t at42, size_t at44) {
@@ -423,10 +445,10 @@ protected:
         // it (the first file chunk that ends a write).
         Phase phase = Phase::SignCert;
         bool pieceDone = false;
+        ref.importStart = at44 + 1;
         for (size_t i = at44; i < n; ++i) {
             const vk::RecordEntry& e = ref.commands[i];
             ref.phases[i] = phase;
-            if (IsCertPiece(e) && phase == Phase::SignCert && !ref.firstSignPiece) ref.firstSignPiece = i + 1;
             if (IsCertPiece(e) && IsLastPiece(e)) {
                 pieceDone = true;
                 if (phase == Phase::SignCert) ref.signCertIn = i + 1;
@@ -443,22 +465,28 @@ protected:
         }
     }
 
-    static void DumpReference() {
+    // The reference in one line: N and the commands of each phase.
+    static void PrintReference() {
         const Reference& ref = s_reference;
-        std::printf("reference renewal: N=%zu commands\n", ref.N());
-        for (size_t i = 0; i < ref.N(); ++i) {
-            const vk::RecordEntry& e = ref.commands[i];
-            std::printf("  %3zu %02X %02X %02X %02X len=%zu %s\n", i + 1, e.cla, e.ins, e.p1, e.p2, e.data.size(),
-                        PhaseName(ref.phases[i]));
+        std::string phases;
+        for (size_t k = 1; k <= ref.N(); ++k) {
+            if (k > 1 && ref.phases[k - 1] == ref.phases[k - 2]) continue;
+            size_t last = k;
+            while (last < ref.N() && ref.phases[last] == ref.phases[k - 1]) ++last;
+            phases += std::string(phases.empty() ? "" : ", ") + PhaseName(ref.phases[k - 1]) + " " +
+                      std::to_string(k) + ".." + std::to_string(last);
         }
+        std::printf("clean renewal: N=%zu commands of key work (%s)\n", ref.N(), phases.c_str());
         std::fflush(stdout);
     }
 
-    // The k to run: every one, or the subset: the first command of each
-    // INS and step (P1) in each phase, and every command of the imports and
-    // the seal write that changes the key (certificate pieces, key-pair
-    // import, file delete, create and chunks). The pull variant only over
-    // the imports and the seal write.
+    // The k to run: every one, or the subset: for a failing command the
+    // first command of each INS and step (P1) in each phase and every
+    // command of the imports and the seal write that changes the key
+    // (certificate pieces, key-pair import, file delete, create and chunks)
+    // unless it repeats the one before;
+    // for a pull, only over the imports and the seal write, the first
+    // command of each phase and every command that changes the key.
     static std::vector<size_t> Selection(bool pull, std::vector<size_t>& skipped) {
         const Reference& ref = s_reference;
         const bool subset = g_mode == Mode::Subset || (g_mode == Mode::Auto && Emulated());
@@ -469,14 +497,21 @@ protected:
             const bool imports = p == Phase::SignCert || p == Phase::EncImport || p == Phase::SealWrite;
             if (pull && !imports) continue;
             const vk::RecordEntry& e = ref.commands[k - 1];
-            const bool writes = ChangesKey(e);
+            const bool firstOfPhase = k == 1 || ref.phases[k - 2] != p;
             const bool first = seen.insert({int(p) << 16 | e.ins, e.p1}).second;
+            // A failing command that repeats the one before it (the same INS
+            // and step, such as the file deletes in a row) adds nothing new.
+            const bool repeat = k > 1 && firstOfPhase == false && ref.commands[k - 2].ins == e.ins &&
+                                ref.commands[k - 2].p1 == e.p1;
+            const bool inSubset =
+                pull ? firstOfPhase || (imports && ChangesKey(e)) : first || (imports && ChangesKey(e) && !repeat);
             if (!g_only.empty()) {
                 if (g_only.count(k)) chosen.push_back(k);
-            } else if (!subset || first || (imports && writes)) {
+            } else if (!subset || inSubset) {
                 chosen.push_back(k);
+            } else {
+                skipped.push_back(k);
             }
-            else skipped.push_back(k);
         }
         return chosen;
     }
@@ -487,9 +522,11 @@ protected:
     KeyContents before;
 
     static std::wstring s_library;
+    static FILETIME s_now;
     static Reference s_reference;
 };
 std::wstring Sweep::s_library;
+FILETIME Sweep::s_now;
 Reference Sweep::s_reference;
 
 void PrintSkipped(const std::vector<size_t>& skipped) {
@@ -512,57 +549,38 @@ TEST_F(Sweep, FailAtEachCommandLosesNothing) {
         const vk::RecordEntry& expected = ref.commands[k - 1];
         const Phase phase = ref.phases[k - 1];
         std::string error, outcome;
-        SKFUserKeyInfo record;
-        int status = -1;
-        if (!FreshKey(error) || !Scan(record, error)) {
+        const int status = FaultedRenewal(k, false, error);
+        const std::vector<vk::RecordEntry> seen = Record();
+        if (status < 0) {
             outcome = "set-up: " + error;
+        } else if (seen.size() < k || seen[k - 1].ins != expected.ins || seen[k - 1].p1 != expected.p1) {
+            outcome = "command " + std::to_string(k) + " is not the reference's";
+        } else if (status == HOME_STATUS_RENEWED) {
+            // Keylinq recovered by itself (a new session, a repeat).
+            outcome = CheckRenewed(before, "recovered");
+            if (outcome.empty()) outcome = "recovered";
+        } else if (status != StatusOf(phase)) {
+            outcome = "status " + std::to_string(status) + ", expected " + std::to_string(StatusOf(phase));
         } else {
-            if (std::getenv("SWEEP_TIMING")) std::printf("  [t] set-up %lu ms\n", GetTickCount() - began);
-            keys.ClearRecord(key.keyId);
-            keys.FailCommandAt(key.keyId, uint32_t(k), kFailWord);
-            RecordingSink sink;
-            status = Renew(record, sink);
-            if (std::getenv("SWEEP_TIMING")) std::printf("  [t] renewal %lu ms\n", GetTickCount() - began);
-            keys.FailCommandAt(key.keyId, 0, 0);
-            const std::vector<vk::RecordEntry> seen = Record();
-            if (seen.size() < k || seen[k - 1].ins != expected.ins || seen[k - 1].p1 != expected.p1) {
-                outcome = "command " + std::to_string(k) + " is not the reference's";
-            } else if (status == HOME_STATUS_RENEWED) {
-                // Keylinq recovered by itself (a new session, a repeat).
-                outcome = CheckRenewed(before, "recovered");
-                if (outcome.empty()) outcome = "recovered";
-            } else if (status != StatusOf(phase)) {
-                outcome = "status " + std::to_string(status) + ", expected " + std::to_string(StatusOf(phase));
-            } else {
-                const std::string problems = CheckAfterFailure(k > ref.signCertIn ? Left::WithSignCert : Left::Nothing, false);
-                outcome = problems.empty() ? CheckCleanRenewal("renewal after") : problems;
-                if (outcome.empty()) outcome = "ok";
-            }
+            const Left left = k > ref.signCertIn ? Left::WithSignCert : Left::Nothing;
+            const std::string problems = CheckAfterFailure(left, false);
+            outcome = problems.empty() ? CheckCleanRenewal("renewal after") : problems;
+            if (outcome.empty()) outcome = "ok";
         }
         const bool good = outcome == "ok" || outcome == "recovered";
         if (!good) ++failed;
-        std::printf("fail-at k=%3zu INS=%02X P1=%02X %-12s status=%3d %4.1fs %s%s\n", k, expected.ins, expected.p1,
-                    PhaseName(phase), status, (GetTickCount() - began) / 1000.0, good ? "" : "FAILED: ",
-                    outcome.c_str());
-        std::fflush(stdout);
+        PrintLine("fail-at", k, status, began, outcome, good);
         EXPECT_TRUE(good) << "k=" << k << ": " << outcome;
     }
 
     // Past the last command: nothing fails, the renewal succeeds.
+    const DWORD began = GetTickCount();
     std::string error, outcome;
-    SKFUserKeyInfo record;
-    int status = -1;
-    if (FreshKey(error) && Scan(record, error)) {
-        keys.FailCommandAt(key.keyId, uint32_t(ref.N() + 1), kFailWord);
-        RecordingSink sink;
-        status = Renew(record, sink);
-        keys.FailCommandAt(key.keyId, 0, 0);
-        outcome = status == HOME_STATUS_RENEWED ? CheckRenewed(before, "N+1") : "status " + std::to_string(status);
-    } else {
-        outcome = error;
-    }
-    std::printf("fail-at k=%3zu (N+1)%-12s status=%3d %s\n", ref.N() + 1, "", status,
-                outcome.empty() ? "ok" : ("FAILED: " + outcome).c_str());
+    const int status = FaultedRenewal(ref.N() + 1, false, error);
+    if (status < 0) outcome = "set-up: " + error;
+    else if (status != HOME_STATUS_RENEWED) outcome = "status " + std::to_string(status);
+    else outcome = CheckRenewed(before, "N+1");
+    PrintLine("fail-at", ref.N() + 1, status, began, outcome.empty() ? "ok" : outcome, outcome.empty());
     EXPECT_TRUE(outcome.empty()) << outcome;
     if (!outcome.empty()) ++failed;
     PrintSkipped(skipped);
@@ -581,31 +599,23 @@ TEST_F(Sweep, PullAtEachImportAndSealWriteCommand) {
     std::vector<size_t> window;
     const DWORD start = GetTickCount();
     for (size_t k : chosen) {
-        const vk::RecordEntry& expected = ref.commands[k - 1];
         const Phase phase = ref.phases[k - 1];
         // Two windows where the key is gone with a change half made and
-        // nothing can undo it: from the signature certificate's first piece
-        // to its last, the renewal's container stays without a certificate
-        // (its clean-up needs the key); from the seal file's delete to its
-        // last chunk, the seal is lost or partial, and the next renewal
-        // finds no single seal (102), no readable one (103) or a seal the
-        // server refuses (41). The certificates stay in both.
-        const bool inSealWindow = k >= ref.sealDelete && k <= ref.lastSealChunk;
-        const bool inSignWindow = k >= ref.firstSignPiece && k <= ref.signCertIn;
+        // nothing can undo it (the pulled command is not carried out):
+        // from the start of the imports to the signature certificate's last
+        // piece, the renewal's container stays without a certificate (its
+        // clean-up needs the key); after the seal write's first change (the
+        // old file's delete) to its last chunk, the seal is lost or partial
+        // and the next renewal finds no single seal (102), no readable one
+        // (103) or a seal the server refuses (41). The certificates stay.
+        const bool inSealWindow = k > ref.sealDelete && k <= ref.lastSealChunk;
+        const bool inSignWindow = phase == Phase::SignCert && k <= ref.signCertIn;
         const DWORD began = GetTickCount();
         std::string error, outcome;
-        SKFUserKeyInfo record;
-        int status = -1;
-        if (!FreshKey(error) || !Scan(record, error)) {
+        const int status = FaultedRenewal(k, true, error);
+        if (status < 0) {
             outcome = "set-up: " + error;
         } else {
-            keys.ClearRecord(key.keyId);
-            keys.UnplugAtCommand(key.keyId, uint32_t(k));
-            RecordingSink sink;
-            status = Renew(record, sink);
-            keys.UnplugAtCommand(key.keyId, 0);
-            // The pull powered the key off: its record went with it.
-            keys.Plug(key.keyId);
             // A command whose failure Keylinq passes over leaves the pull to
             // the next step that checks: its status or a later phase's.
             bool statusFits = false;
@@ -625,6 +635,7 @@ TEST_F(Sweep, PullAtEachImportAndSealWriteCommand) {
                 outcome = CheckAfterFailure(k > ref.signCertIn ? Left::WithSignCert : Left::Nothing, inSealWindow);
                 if (outcome.empty() && inSealWindow) {
                     window.push_back(k);
+                    SKFUserKeyInfo record;
                     if (!Scan(record, error)) {
                         outcome = "after: " + error;
                     } else {
@@ -644,10 +655,7 @@ TEST_F(Sweep, PullAtEachImportAndSealWriteCommand) {
         const bool good =
             outcome == "ok" || outcome == "seal lost (accepted)" || outcome == "container left (accepted)";
         if (!good) ++failed;
-        std::printf("pull-at k=%3zu INS=%02X P1=%02X %-12s status=%3d %4.1fs %s%s\n", k, expected.ins, expected.p1,
-                    PhaseName(phase), status, (GetTickCount() - began) / 1000.0, good ? "" : "FAILED: ",
-                    outcome.c_str());
-        std::fflush(stdout);
+        PrintLine("pull-at", k, status, began, outcome, good);
         EXPECT_TRUE(good) << "k=" << k << ": " << outcome;
     }
     std::string list;
@@ -655,7 +663,7 @@ TEST_F(Sweep, PullAtEachImportAndSealWriteCommand) {
     PrintSkipped(skipped);
     std::printf("pull-at summary: %zu k run, %d failed; accepted: bare container k=%zu..%zu, seal lost k=%zu..%zu "
                 "(seen: %s), %lu s\n",
-                chosen.size(), failed, ref.firstSignPiece, ref.signCertIn, ref.sealDelete, ref.lastSealChunk,
+                chosen.size(), failed, ref.importStart, ref.signCertIn, ref.sealDelete, ref.lastSealChunk,
                 list.c_str(),
                 static_cast<unsigned long>((GetTickCount() - start) / 1000));
     std::fflush(stdout);
