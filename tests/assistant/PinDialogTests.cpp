@@ -58,10 +58,15 @@ void ScanFreed(void* p) {
 }
 }  // namespace
 
+// libstdc++'s operator new takes its blocks from malloc, so free is the
+// matching release here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept {
     ScanFreed(p);
     std::free(p);
 }
+#pragma GCC diagnostic pop
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 void operator delete[](void* p) noexcept { operator delete(p); }
 void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
@@ -439,7 +444,7 @@ TEST_F(PinDialogTest, TipsFollowTheRetryFlagAndTheTriesLeft) {
         const std::vector<std::wstring> shown = JournalLines(L"pindlg shown");
         ASSERT_FALSE(shown.empty());
         EXPECT_EQ(c.shown, shown.back());
-        if (c.remaining) EXPECT_NE(std::wstring::npos, Tip(dialog).find(number));
+        if (c.remaining) { EXPECT_NE(std::wstring::npos, Tip(dialog).find(number)); }
         if (c.ownerVisible) {
             EXPECT_EQ(s_owner, GetWindow(dialog, GW_OWNER));
         } else {

@@ -232,7 +232,7 @@ TEST_F(RenewalServerTest, ValidateCodeRepliesNeedEveryChildAndTheRootLast) {
         std::wstring session, message, image, code;
         const HRESULT hr = ParseValidateCodeResponse(session, message, c.xml, image, code);
         EXPECT_EQ(c.ok, hr == S_OK) << std::hex << hr;
-        if (c.ok) EXPECT_EQ(L"S1", session);
+        if (c.ok) { EXPECT_EQ(L"S1", session); }
     }
     std::wstring s, m, i, c;
     EXPECT_EQ(E_INVALIDARG, ParseValidateCodeResponse(s, m, nullptr, i, c));

@@ -26,8 +26,6 @@ const std::string kServerMessage = "\xE7\xAD\xBE\xE5\x90\x8D\xE6\x97\xA0\xE6\x95
 const std::wstring kServerMessageW = L"\x7B7E\x540D\x65E0\x6548";
 constexpr HRESULT kCancelled = HRESULT(0x800704C7);
 
-std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
-
 // Answers PIN requests from a script (a PIN, or a failure when empty) and
 // records each request's retry flag and remaining count.
 struct ScriptedDelegator : ISKFUIDelegator {
@@ -260,7 +258,7 @@ TEST_F(RenewalRun, Outcomes) {
         std::string setting = c.serverSetting;
         if (setting.size() > 2 && setting.substr(setting.size() - 2) == " X")
             setting.replace(setting.size() - 1, 1, ServerControl::Hex(kServerMessage));
-        if (!setting.empty()) ASSERT_TRUE(control.Set(setting));
+        if (!setting.empty()) { ASSERT_TRUE(control.Set(setting)); }
 
         if (c.fault == NoSeal || c.fault == TwoSeals) {
             provisioning::Session s(Keylinq(), key.deviceName);
@@ -280,7 +278,7 @@ TEST_F(RenewalRun, Outcomes) {
             // Armed once the certificates are being imported: the seal
             // write's create is the next file creation.
             sink.onReport = [&](const RenewalReport& r) {
-                if (r.status == 44) EXPECT_EQ(0u, keyControl.ForceReply(key.keyId, 0x30, 0x6A84));
+                if (r.status == 44) { EXPECT_EQ(0u, keyControl.ForceReply(key.keyId, 0x30, 0x6A84)); }
             };
         }
         const KeyState start = Snapshot();
@@ -315,7 +313,7 @@ TEST_F(RenewalRun, Outcomes) {
         }
         // A failure never returns success, even where its report has no code.
         EXPECT_EQ(last.status == 40, hr == S_OK) << std::hex << hr;
-        if (last.code != S_OK) EXPECT_EQ(last.code, hr);
+        if (last.code != S_OK) { EXPECT_EQ(last.code, hr); }
         EXPECT_EQ(c.message, last.serverMessage);
         EXPECT_EQ(c.rescan, rescan);
         EXPECT_EQ(c.counts, Counts());
