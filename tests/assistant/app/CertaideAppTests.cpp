@@ -579,12 +579,12 @@ TEST_F(CertaideApp, BrokenSkinEndsWithFailure) {
 
 class CertaideWithKey : public CertaideApp {
 protected:
-    void Provision(int64_t notBefore, int64_t notAfter) {
+    void Provision(int64_t notBefore, int64_t notAfter, bool rsaCertificate = true) {
         provisioning::Plan plan;
         plan.freshKey = false;
         plan.notBefore = notBefore;
         plan.notAfter = notAfter;
-        plan.rsaCertificate = true;
+        plan.rsaCertificate = rsaCertificate;
         std::string error;
         ASSERT_TRUE(provisioning::Provision(Keylinq(), keyControl, control, plan, key, error)) << error;
     }
@@ -917,6 +917,184 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     EXPECT_EQ(0u, program.Wait(30000));
     EXPECT_FALSE(InstanceEventExists());
     EXPECT_EQ(1, journal.Count(0, "app", "exiting"));
+}
+
+// ---- renewals through the window
+
+const char kAllButtons[] =
+    "cert_reloadukey_btn,cert_viewcert_btn,home_renewcert_btn,home_resetpwd_btn,home_reapply_btn,home_resetid_btn";
+// The PIN dialog's edit and confirm button (pindlg.xml) and the busy
+// animation's centre (main.xml).
+const POINT kPinEdit = {180, 100};
+const POINT kPinConfirm = {162, 160};
+const POINT kBusyGif = {52, 376};
+// The frames of the skin's busy.gif, each one flat colour.
+const DWORD kBusyFrames[] = {0x2F80D1, 0x22BA34, 0xFDA418, 0xFE3B00};
+
+class CertaideRenewal : public CertaideWithKey {
+protected:
+    // The server's counts: validate codes (2001) and renewals (5002).
+    std::pair<unsigned, unsigned> Requests() {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        std::sscanf(control.Command("RENEWAL_COUNTS").c_str(), "OK %u %u %u %u", &a, &b, &c, &d);
+        return {a, b};
+    }
+    // The key's seal file removed, or written again with the provisioned bytes.
+    void SetSeal(bool present) {
+        provisioning::Session s(Keylinq(), key.deviceName);
+        ASSERT_EQ(SAR_OK, s.Open());
+        ASSERT_EQ(SAR_OK, s.VerifyUserPin());
+        for (std::string name : s.FileNames()) ASSERT_EQ(SAR_OK, Keylinq().SKF_DeleteFile(s.app, &name[0]));
+        if (present) {
+            std::string name = key.sealFile, seal = provisioning::Plan().seal;
+            ASSERT_EQ(SAR_OK, Keylinq().SKF_CreateFile(s.app, &name[0], ULONG(seal.size()), 0xFF, 0xFF));
+            ASSERT_EQ(SAR_OK, Keylinq().SKF_WriteFile(s.app, &name[0], 0, reinterpret_cast<BYTE*>(&seal[0]),
+                                                      ULONG(seal.size())));
+        }
+        Keylinq().SKF_ClearSecureState(s.app);
+    }
+    // The PIN typed into the skinned dialog and confirmed, as a user does.
+    void EnterPin(Certaide& program, const Journal& journal, size_t from) {
+        ASSERT_TRUE(journal.WaitFor(from, [](const JournalLine& l) { return l.kind == "pindlg" && StartsWith(l.details, "shown kind=input"); }, 60000));
+        HWND dialog = program.WaitWindow(L"VeneerInputPINWnd", 20000);
+        ASSERT_NE(nullptr, dialog);
+        Sleep(500);
+        SetForegroundWindow(dialog);
+        UserClickAt(dialog, kPinEdit.x, kPinEdit.y);
+        Sleep(300);
+        for (const char* c = provisioning::USER_PIN; *c; ++c) UserKey(WORD(*c));
+        const size_t typed = journal.Size();
+        UserClickAt(dialog, kPinConfirm.x, kPinConfirm.y);
+        ASSERT_TRUE(journal.WaitFor(typed, [](const JournalLine& l) { return l.kind == "pindlg" && l.details == "closed result=1"; }, 20000));
+    }
+    // The renewal's final status line from `from` on.
+    JournalLine AwaitEnd(const Journal& journal, size_t from, const std::string& status) {
+        JournalLine end, line;
+        EXPECT_TRUE(journal.WaitForKind(from, "renewal-end", 120000, &end));
+        EXPECT_EQ(status, Field(end.details, "status")) << end.details;
+        EXPECT_TRUE(journal.WaitFor(from, [&](const JournalLine& l) { return l.kind == "status" && Field(l.details, "status") == status; }, 20000, &line));
+        return line;
+    }
+    bool WaitHeld() {
+        return WaitUntil([&] { return control.Command("HELD") == "OK 1"; }, 60000);
+    }
+};
+
+TEST_F(CertaideRenewal, OutcomesAndAHeldRenewal) {
+    const time_t now = time(nullptr);
+    // Certificates that expire soon, the issued ones too: renew stays offered.
+    Provision(int64_t(now) - 10 * kDay, int64_t(now) + 10 * kDay, false);
+    ASSERT_TRUE(control.Set("ISSUE_VALIDITY " + std::to_string(now - kDay) + " " + std::to_string(now + 10 * kDay)));
+    Journal journal(L"certaide-renewal");
+    UseJournal(journal);
+    Certaide program;
+    ASSERT_TRUE(program.Start(ExePath()));
+    JournalLine status;
+    ASSERT_TRUE(journal.WaitFor(0, [](const JournalLine& l) { return l.kind == "status" && HasButton(l, "home_renewcert_btn"); }, 90000, &status));
+    HWND window = program.Window();
+    ASSERT_NE(nullptr, window);
+
+    // No seal file: 102 before any request, no rescan.
+    SetSeal(false);
+    size_t mark = journal.Size();
+    ClickAt(window, kRenew.x, kRenew.y);
+    status = AwaitEnd(journal, mark, "102");
+    EXPECT_EQ("0x00000000", Field(status.details, "code"));
+    EXPECT_EQ(kAllButtons, Field(status.details, "enabled"));
+    EXPECT_EQ(0, journal.Count(mark, "pindlg"));
+    EXPECT_EQ(0, journal.Count(mark, "scan-start"));
+    EXPECT_EQ(std::make_pair(0u, 0u), Requests());
+    SetSeal(true);
+
+    // The server refuses the renewal with 5004: 41, its code and message on
+    // the result line, and a rescan.
+    const std::string message = "\xE7\xAD\xBE\xE5\x90\x8D\xE6\x97\xA0\xE6\x95\x88";  // 签名无效
+    ASSERT_TRUE(control.Set("VARIANT 5002 CODE 5004 " + ServerControl::Hex(message)));
+    mark = journal.Size();
+    ClickAt(window, kRenew.x, kRenew.y);
+    EnterPin(program, journal, mark);
+    status = AwaitEnd(journal, mark, "41");
+    EXPECT_NE(std::string::npos, Field(status.details, "text").find("5004 - " + message)) << status.details;
+    EXPECT_EQ(kAllButtons, Field(status.details, "enabled"));
+    EXPECT_TRUE(journal.WaitForKind(mark, "scan-start", 30000)) << "no rescan after 41";
+    ASSERT_TRUE(journal.WaitForKind(mark, "scan-applied", 60000));
+    EXPECT_EQ(std::make_pair(1u, 1u), Requests());
+
+    // The new seal's file cannot be created: 104 and no rescan. The refusal
+    // is armed while the server holds its renewal reply.
+    ASSERT_TRUE(StartsWith(control.Command("HOLD 5002"), "OK"));
+    mark = journal.Size();
+    ClickAt(window, kRenew.x, kRenew.y);
+    EnterPin(program, journal, mark);
+    ASSERT_TRUE(WaitHeld());
+    ASSERT_EQ(0u, keyControl.ForceReply(key.keyId, 0x30, 0x6A84));
+    ASSERT_TRUE(StartsWith(control.Command("RELEASE"), "OK"));
+    status = AwaitEnd(journal, mark, "104");
+    EXPECT_NE("0x00000000", Field(status.details, "code"));
+    EXPECT_EQ(kAllButtons, Field(status.details, "enabled"));
+    Sleep(1500);
+    EXPECT_EQ(0, journal.Count(mark, "scan-start"));
+    EXPECT_EQ(std::make_pair(2u, 2u), Requests());
+
+    // The seal back and the key read again for the held renewal.
+    SetSeal(true);
+    mark = journal.Size();
+    ClickAt(window, kReload.x, kReload.y);
+    ASSERT_TRUE(journal.WaitForKind(mark, "scan-applied", 60000));
+    ASSERT_TRUE(journal.Last(0, "status", "", status));
+    ASSERT_TRUE(HasButton(status, "home_renewcert_btn")) << status.details;
+
+    // Held: renew clicked twice at once runs one renewal; while the server
+    // holds the reply the busy animation turns, everything is disabled and
+    // the window still answers.
+    ASSERT_TRUE(StartsWith(control.Command("HOLD 5002"), "OK"));
+    mark = journal.Size();
+    ClickAt(window, kRenew.x, kRenew.y);
+    ClickAt(window, kRenew.x, kRenew.y);
+    EnterPin(program, journal, mark);
+    ASSERT_TRUE(WaitHeld());
+    ASSERT_TRUE(journal.WaitFor(mark, [](const JournalLine& l) { return l.kind == "status" && Field(l.details, "status") == "42"; }, 20000, &status));
+    EXPECT_EQ("", Field(status.details, "enabled"));
+    ClickAt(window, kRenew.x, kRenew.y);
+    Sleep(500);
+    EXPECT_FALSE(SaveWindowCapture(window, L"certaide_renewal_held").empty());
+    bool turning = false;
+    for (DWORD colour : kBusyFrames)
+        turning = turning || ShowsColour(window, RECT{kBusyGif.x, kBusyGif.y, kBusyGif.x + 1, kBusyGif.y + 1}, colour, 8);
+    EXPECT_TRUE(turning) << "no frame of the busy animation at its place";
+    // A click on the key combo opens no drop-down.
+    SetForegroundWindow(window);
+    UserClickAt(window, kCertCombo.x, kCertCombo.y);
+    Sleep(1000);
+    EXPECT_EQ(nullptr, program.Window(L"VeneerComboWnd"));
+    size_t shown = journal.Size();
+    ClickAt(window, kCloseBtn.x, kCloseBtn.y);
+    EXPECT_TRUE(journal.WaitFor(shown, [](const JournalLine& l) { return l.kind == "window" && l.details == "hidden"; }, 20000));
+    PostMessageW(window, 1025, 128, WM_LBUTTONUP);
+    EXPECT_TRUE(journal.WaitFor(shown, [](const JournalLine& l) { return l.kind == "window" && l.details == "restored"; }, 20000));
+    EXPECT_TRUE(Visible(window));
+    EXPECT_EQ(1, journal.Count(mark, "renew-requested"));
+    EXPECT_EQ(1, journal.Count(mark, "renewal-start"));
+    EXPECT_EQ(std::make_pair(3u, 3u), Requests());
+
+    // "-exit" while held: the window closes and the loop ends at once, the
+    // process waits for the renewal and then ends cleanly.
+    Certaide exiter;
+    ASSERT_TRUE(exiter.Start(ExePath(), L"-exit"));
+    EXPECT_EQ(0u, exiter.Wait(30000));
+    size_t exiting = 0, ended = 0;
+    ASSERT_TRUE(journal.WaitFor(mark, [](const JournalLine& l) { return l.kind == "app" && l.details == "exiting"; }, 30000, nullptr, &exiting));
+    Sleep(1000);
+    EXPECT_TRUE(program.Alive()) << "ended during the renewal";
+    EXPECT_EQ(0, journal.Count(mark, "renewal-end"));
+    ASSERT_TRUE(StartsWith(control.Command("RELEASE"), "OK"));
+    EXPECT_EQ(0u, program.Wait(120000));
+    EXPECT_FALSE(InstanceEventExists());
+    JournalLine end;
+    ASSERT_TRUE(journal.WaitForKind(mark, "renewal-end", 0, &end, &ended));
+    EXPECT_EQ("40", Field(end.details, "status"));
+    EXPECT_LT(exiting, ended);
+    EXPECT_EQ(std::make_pair(3u, 3u), Requests());
 }
 
 // ---- 144 DPI (the entry that runs in the prefix at that DPI)
