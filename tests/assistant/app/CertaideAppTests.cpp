@@ -579,9 +579,9 @@ TEST_F(CertaideApp, BrokenSkinEndsWithFailure) {
 
 class CertaideWithKey : public CertaideApp {
 protected:
-    void Provision(int64_t notBefore, int64_t notAfter, bool rsaCertificate = true) {
+    void Provision(int64_t notBefore, int64_t notAfter, bool rsaCertificate = true, bool freshKey = false) {
         provisioning::Plan plan;
-        plan.freshKey = false;
+        plan.freshKey = freshKey;
         plan.notBefore = notBefore;
         plan.notAfter = notAfter;
         plan.rsaCertificate = rsaCertificate;
@@ -928,6 +928,7 @@ const char kAllButtons[] =
 const POINT kPinEdit = {180, 100};
 const POINT kPinConfirm = {162, 160};
 const POINT kBusyGif = {52, 376};
+const POINT kKeyCombo = {350, 79};
 // The frames of the skin's busy.gif, each one flat colour.
 const DWORD kBusyFrames[] = {0x2F80D1, 0x22BA34, 0xFDA418, 0xFE3B00};
 
@@ -982,21 +983,37 @@ protected:
 
 TEST_F(CertaideRenewal, OutcomesAndAHeldRenewal) {
     const time_t now = time(nullptr);
-    // Certificates that expire soon, the issued ones too: renew stays offered.
-    Provision(int64_t(now) - 10 * kDay, int64_t(now) + 10 * kDay, false);
+    // A key of its own (the program's first key may have used up its PIN
+    // tries) whose certificates expire soon, the issued ones too: renew
+    // stays offered.
+    Provision(int64_t(now) - 10 * kDay, int64_t(now) + 10 * kDay, false, true);
     ASSERT_TRUE(control.Set("ISSUE_VALIDITY " + std::to_string(now - kDay) + " " + std::to_string(now + 10 * kDay)));
     Journal journal(L"certaide-renewal");
     UseJournal(journal);
     Certaide program;
     ASSERT_TRUE(program.Start(ExePath()));
     JournalLine status;
-    ASSERT_TRUE(journal.WaitFor(0, [](const JournalLine& l) { return l.kind == "status" && HasButton(l, "home_renewcert_btn"); }, 90000, &status));
+    ASSERT_TRUE(journal.WaitForKind(0, "scan-applied", 90000));
+    ASSERT_TRUE(journal.WaitFor(0, [](const JournalLine& l) { return l.kind == "label" && StartsWith(l.details, "name=cert_certstate_label"); }, 30000));
     HWND window = program.Window();
     ASSERT_NE(nullptr, window);
+    // The new key is listed last: chosen in the key drop-down.
+    size_t mark = journal.Size();
+    SetForegroundWindow(window);
+    UserClickAt(window, kKeyCombo.x, kKeyCombo.y);
+    ASSERT_NE(nullptr, program.WaitWindow(L"VeneerComboWnd", 20000));
+    Sleep(300);
+    for (int i = 0; i < 6; ++i) UserKey(VK_DOWN);
+    UserKey(VK_RETURN);
+    ASSERT_TRUE(journal.WaitFor(mark, [&](const JournalLine& l) { return l.kind == "label" && l.details == "name=cert_certtype_label text=SM2"; }, 20000));
+    JournalLine combo;
+    ASSERT_TRUE(journal.Last(0, "combo", "name=cert_ukeysn_combo ", combo));
+    const std::string items = Field(combo.details, "items");
+    ASSERT_EQ(key.serial, items.substr(items.rfind('|') + 1)) << combo.details;
 
     // No seal file: 102 before any request, no rescan.
     SetSeal(false);
-    size_t mark = journal.Size();
+    mark = journal.Size();
     ClickAt(window, kRenew.x, kRenew.y);
     status = AwaitEnd(journal, mark, "102");
     EXPECT_EQ("0x00000000", Field(status.details, "code"));
