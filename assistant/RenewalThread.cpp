@@ -74,8 +74,8 @@ HRESULT RunRenewal(const RenewalRequest& request, IRenewalStatusSink& sink, bool
 
     sink.Report(RenewalReport{HOME_STATUS_RENEWING, S_OK, std::wstring()});
 
-    const SKFUserKeyInfo keyCopy = key;
-    hr = SubmitUserCertRenewRequest(keyCopy, res.importList, serverMessage, signCert, res.seals[0].pbySealData,
+    // The request is already the page's snapshot: no further copy is needed.
+    hr = SubmitUserCertRenewRequest(key, res.importList, serverMessage, signCert, res.seals[0].pbySealData,
                                     res.seals[0].dwSealDataSize, &res.newSeal, &res.newSealSize, res.context);
     if (hr != S_OK) return finish(HOME_STATUS_SUBMIT_FAILED, hr, true);
     if (res.importList.empty()) return finish(HOME_STATUS_SUBMIT_FAILED, S_OK, true);
