@@ -84,7 +84,6 @@ CPageHome::~CPageHome() {
     }
     m_selectedKey.Clear();
     m_selectedCert.Clear();
-    for (SKFUserCSPInfo& record : m_scanCopy) record.Clear();
     m_scanCopy.clear();
 }
 
@@ -141,15 +140,11 @@ void CPageHome::EnableCombos(bool enable) {
 
 void CPageHome::ShowVirtualWnd() {
     TRACE_SCOPE(L"CPageHome::ShowVirtualWnd");
-    for (SKFUserCSPInfo& record : m_scanCopy) record.Clear();
     m_scanCopy.clear();
     HRESULT scanResult = S_OK;
     if (m_context && m_context->pCache) m_context->pCache->CopyOut(m_scanCopy, &scanResult);
     // A scan that failed (not one that found no key) shows no keys.
-    if (scanResult != S_OK) {
-        for (SKFUserCSPInfo& record : m_scanCopy) record.Clear();
-        m_scanCopy.clear();
-    }
+    if (scanResult != S_OK) m_scanCopy.clear();
     size_t keyCount = 0;
     for (const SKFUserCSPInfo& csp : m_scanCopy) keyCount += csp.vetKeyInfo.size();
     JournalWrite(L"scan-applied", L"keys=" + std::to_wstring(keyCount));
@@ -165,19 +160,7 @@ void CPageHome::ShowVirtualWnd() {
         for (const SKFUserCSPInfo& csp : m_scanCopy)
             for (const SKFUserKeyInfo& key : csp.vetKeyInfo) serials.push_back(key.wstrSerialNumber);
         const std::wstring selectedSerial = m_selectedKey.wstrSerialNumber;
-        for (const std::wstring& serial : serials) {
-            CListLabelElementUI* item = static_cast<CListLabelElementUI*>(CListLabelElementUI::CreateListLabelElementUI());
-            if (!item) continue;
-            item->SetText(serial.c_str());
-            item->SetFixedHeight(24);
-            if (!m_keyCombo->AddItem(item)) {
-                delete item;
-                continue;
-            }
-            if (!selectedSerial.empty() && SameText(serial, selectedSerial) && m_keyCombo->GetSelectedIndex() < 0)
-                m_keyCombo->SelectIndex(m_keyCombo->GetItemCount() - 1, false);
-        }
-        if (m_keyCombo->GetItemCount() > 0 && m_keyCombo->GetSelectedIndex() < 0) m_keyCombo->SelectIndex(0, false);
+        AddComboRows(m_keyCombo, serials, selectedSerial.empty() ? nullptr : &selectedSerial);
     }
     if (!m_keyCombo || m_keyCombo->GetItemCount() == 0) {
         m_selectedKey.Clear();
@@ -194,27 +177,36 @@ void CPageHome::ShowVirtualWnd() {
     JournalCombo(m_certCombo, L"cert_certdnsn_combo");
 }
 
+// One 24-pixel row per text. The first row equal to the selected text (when
+// there is one) is selected, else the first row; each selection sends
+// "itemselect", which may change the page's records, so the texts are the
+// caller's own copy.
+void CPageHome::AddComboRows(CComboUI* combo, const std::vector<std::wstring>& texts, const std::wstring* selected) {
+    for (const std::wstring& text : texts) {
+        CListLabelElementUI* item = static_cast<CListLabelElementUI*>(CListLabelElementUI::CreateListLabelElementUI());
+        if (!item) continue;
+        item->SetText(text.c_str());
+        item->SetFixedHeight(24);
+        if (!combo->AddItem(item)) {
+            delete item;
+            continue;
+        }
+        if (selected && SameText(text, *selected) && combo->GetSelectedIndex() < 0)
+            combo->SelectIndex(combo->GetItemCount() - 1, false);
+    }
+    if (combo->GetItemCount() > 0 && combo->GetSelectedIndex() < 0) combo->SelectIndex(0, false);
+}
+
 void CPageHome::FillCertCombo() {
     if (!m_certCombo) return;
     ++m_refilling;
     m_certCombo->RemoveAllItems();
     // The records are read from a copy: a selection below replaces the
     // selected certificate.
-    const std::vector<SKFUserCertInfo> certs = m_selectedKey.vetCertInfo;
+    std::vector<std::wstring> texts;
+    for (const SKFUserCertInfo& cert : m_selectedKey.vetCertInfo) texts.push_back(cert.wstrDisplayName);
     const std::wstring selectedDisplay = m_selectedCert.wstrDisplayName;
-    for (const SKFUserCertInfo& cert : certs) {
-        CListLabelElementUI* item = static_cast<CListLabelElementUI*>(CListLabelElementUI::CreateListLabelElementUI());
-        if (!item) continue;
-        item->SetText(cert.wstrDisplayName.c_str());
-        item->SetFixedHeight(24);
-        if (!m_certCombo->AddItem(item)) {
-            delete item;
-            continue;
-        }
-        if (SameText(cert.wstrDisplayName, selectedDisplay) && m_certCombo->GetSelectedIndex() < 0)
-            m_certCombo->SelectIndex(m_certCombo->GetItemCount() - 1, false);
-    }
-    if (m_certCombo->GetItemCount() > 0 && m_certCombo->GetSelectedIndex() < 0) m_certCombo->SelectIndex(0, false);
+    AddComboRows(m_certCombo, texts, &selectedDisplay);
     --m_refilling;
 }
 

@@ -54,6 +54,7 @@ private:
     void DisableFiveButtons();
     void EnableCombos(bool enable);
     void FillCertCombo();
+    void AddComboRows(Veneer::CComboUI* combo, const std::vector<std::wstring>& texts, const std::wstring* selected);
     void JournalCombo(Veneer::CComboUI* combo, const wchar_t* name);
     void JournalStatus();
     void JournalLabels();
