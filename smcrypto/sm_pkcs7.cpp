@@ -97,7 +97,7 @@ PKCS7* d2i_SM_PKCS7(PKCS7** a, const unsigned char** in, long length) {
     ERR_raise(ERR_LIB_ASN1, ASN1_R_DECODE_ERROR);
     PKCS7_free(p7);
     if (a) *a = nullptr;
-    *in = start;
+    if (in) *in = start;
     return nullptr;
 }
 

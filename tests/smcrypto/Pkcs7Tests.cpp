@@ -2,6 +2,7 @@
 // the host's openssl, its content types exchanged for the GM/T ones, goes
 // through smcrypto's decoder and then through OpenSSL's own functions, side
 // by side with the untouched standard form.
+#include "OpenSslSm2.h"
 #include "Pkcs7TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +16,6 @@ namespace {
 struct X509Free {
     void operator()(X509* x) const { X509_free(x); }
 };
-struct PkeyFree {
-    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
-};
 struct BioFree {
     void operator()(BIO* b) const { BIO_free_all(b); }
 };
@@ -29,12 +27,12 @@ std::unique_ptr<X509, X509Free> SignerCert() {
     return std::unique_ptr<X509, X509Free>(d2i_X509(nullptr, &p, long(der.size())));
 }
 
-std::unique_ptr<EVP_PKEY, PkeyFree> SignerKey() {
+Pkey SignerKey() {
     const Bytes pem = ReadRef("signer.key");
     BIO* in = BIO_new_mem_buf(pem.data(), int(pem.size()));
     EVP_PKEY* key = PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr);
     BIO_free(in);
-    return std::unique_ptr<EVP_PKEY, PkeyFree>(key);
+    return Pkey(key);
 }
 
 Bytes ReadAll(BIO* bio) {
