@@ -23,6 +23,7 @@
 #include "SKFDeviceHandler.h"
 #include "TraceHelper.h"
 #include "UIDelegate.h"
+#include "sm_registration.h"
 
 #define TRACE_MODULE L"AppMain"
 
@@ -135,6 +136,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int nCmdSh
     OleInitialize(nullptr);
     OpenSSL_add_all_ciphers();
     OpenSSL_add_all_digests();
+    // The SM identifiers, names and ZUC after OpenSSL's own records.
+    smcrypto::RegisterSMAlgorithms();
     ERR_load_crypto_strings();
     ERR_clear_error();
 

@@ -55,19 +55,45 @@ const char kSm2Gy[] = "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52
 const unsigned char kDefaultId[] = "1234567812345678";
 constexpr int kDefaultIdLen = 16;
 
+// The example curve of GM/T 0003 over a 256-bit prime field (cofactor 1).
+const char kTestP[] = "8542D69E4C044F18E8B92435BF6FF7DE457283915C45517D722EDB8B08F1DFC3";
+const char kTestA[] = "787968B4FA32C3FD2417842E73BBFEFF2F3C848B6831D7E0EC65228B3937E498";
+const char kTestB[] = "63E4C6D3B23B0C849CF84241484BFE48F61D59A5B16BA06E6E12D1DA27C5249A";
+const char kTestGx[] = "421DEBD61B62EAB6746434EBC3CC315E32220B3BADD50BDC4C4E6C147FEDD43D";
+const char kTestGy[] = "0680512BCBB42C07D47349D2153B70C4E5D7FDFCBFA36EA1A85841B9E46E09A2";
+const char kTestN[] = "8542D69E4C044F18E8B92435BF6FF7DD297720630485628D5AE74EE7C32E79B7";
+
 #ifdef SM2CORE_TEST_SEAM
-EC_GROUP* g_testGroup = nullptr;
 BIGNUM* g_fixedK = nullptr;
 #endif
 
-// The group of one of the system's curve numbers; only curve 920 exists and
-// it is OpenSSL's NID_sm2 (the system's number is never handed to OpenSSL).
+Bn BnOfHex(const char* hex) {
+    BIGNUM* b = nullptr;
+    return Bn(BN_hex2bn(&b, hex) ? b : nullptr);
+}
+
+Group NewTestCurveGroup() {
+    Bn p = BnOfHex(kTestP), a = BnOfHex(kTestA), b = BnOfHex(kTestB), gx = BnOfHex(kTestGx), gy = BnOfHex(kTestGy),
+       n = BnOfHex(kTestN);
+    Ctx ctx(BN_CTX_new());
+    if (!p || !a || !b || !gx || !gy || !n || !ctx) return nullptr;
+    Group group(EC_GROUP_new_curve_GFp(p.get(), a.get(), b.get(), ctx.get()));
+    if (!group) return nullptr;
+    Point g(EC_POINT_new(group.get()));
+    if (!g || !EC_POINT_set_affine_coordinates(group.get(), g.get(), gx.get(), gy.get(), ctx.get()) ||
+        !EC_GROUP_set_generator(group.get(), g.get(), n.get(), BN_value_one()))
+        return nullptr;
+    return group;
+}
+
+bool IsCoreCurve(int curveNid) { return curveNid == SM2_CURVE_NID || curveNid == SM2_TEST_CURVE_NID; }
+
+// The group of one of the system's curve numbers (the number itself is
+// never handed to OpenSSL); null for any other number.
 Group NewGroup(int curveNid) {
-    if (curveNid != SM2_CURVE_NID) return nullptr;
-#ifdef SM2CORE_TEST_SEAM
-    if (g_testGroup) return Group(EC_GROUP_dup(g_testGroup));
-#endif
-    return Group(EC_GROUP_new_by_curve_name(NID_sm2));
+    if (curveNid == SM2_CURVE_NID) return Group(EC_GROUP_new_by_curve_name(NID_sm2));
+    if (curveNid == SM2_TEST_CURVE_NID) return NewTestCurveGroup();
+    return nullptr;
 }
 
 bool KIsFixed() {
@@ -109,10 +135,6 @@ void Sm3Of3(const unsigned char* a, size_t aLen, const unsigned char* b, size_t 
 }  // namespace
 
 #ifdef SM2CORE_TEST_SEAM
-void SM2CoreTestUseCurve(const EC_GROUP* group) {
-    EC_GROUP_free(g_testGroup);
-    g_testGroup = group ? EC_GROUP_dup(group) : nullptr;
-}
 void SM2CoreTestFixK(const BIGNUM* k) {
     BN_clear_free(g_fixedK);
     g_fixedK = k ? BN_dup(k) : nullptr;
@@ -256,7 +278,7 @@ int _SM2_generate_keypair(unsigned char d[32], unsigned char X[32], unsigned cha
 }
 
 ECDSA_SIG* _SM2_sign(const BIGNUM* e, const BIGNUM* d, int curveNid) {
-    if (!e || !d || curveNid != SM2_CURVE_NID) {
+    if (!e || !d || !IsCoreCurve(curveNid)) {
         ERR_raise(ERR_LIB_ECDSA, ERR_R_PASSED_NULL_PARAMETER);
         return nullptr;
     }
@@ -320,7 +342,7 @@ ECDSA_SIG* _SM2_sign(const BIGNUM* e, const BIGNUM* d, int curveNid) {
 }
 
 int _SM2_verify(const ECDSA_SIG* sig, const BIGNUM* Xa, const BIGNUM* Ya, const BIGNUM* e, int curveNid) {
-    if (!sig || !Xa || !Ya || !e || curveNid != SM2_CURVE_NID) {
+    if (!sig || !Xa || !Ya || !e || !IsCoreCurve(curveNid)) {
         ERR_raise(ERR_LIB_ECDSA, ERR_R_PASSED_NULL_PARAMETER);
         return 0;
     }

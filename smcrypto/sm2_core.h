@@ -9,14 +9,16 @@
 // 64 bytes, raw ciphertext 0x04 || x1 || y1 || C2 || C3 (97 + message bytes).
 //
 // Curve numbers are this system's own (OpenSSL uses 920-930 for other
-// objects): SM2_CURVE_NID is mapped to OpenSSL's NID_sm2 inside the core and
-// never handed to OpenSSL as such.
+// objects) and never handed to OpenSSL as such: SM2_CURVE_NID is OpenSSL's
+// NID_sm2; SM2_TEST_CURVE_NID, which OpenSSL does not know, is built by the
+// core from its published parameters. Any other number is refused.
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 
 #include <cstddef>
 
-constexpr int SM2_CURVE_NID = 920;    // the recommended curve of GM/T 0003.5
+constexpr int SM2_CURVE_NID = 920;       // the recommended curve of GM/T 0003.5
+constexpr int SM2_TEST_CURVE_NID = 921;  // the 256-bit prime-field example curve of GM/T 0003
 constexpr int SM2_COORD_BYTES = 32;
 constexpr int SM2_CIPHER_OVERHEAD = 97;  // 0x04, x1, y1, C3
 

@@ -17,8 +17,9 @@ namespace smcrypto {
 namespace {
 
 // Objects that OpenSSL 3.0 lacks. A short name is left out where OpenSSL
-// already uses it (in any case) for another object: OpenSSL's SM4-CBC has
-// the long name "sm4-cbc".
+// already uses it (in any case) for another object: OpenSSL's SM4-CBC
+// (1.2.156.10197.1.104.2) has the long name "sm4-cbc", so that name finds
+// OpenSSL's record and the system's identifier has "ChinaSM4-CBC" only.
 struct AddedObject {
     int systemNid;
     const char* oid;
@@ -26,6 +27,7 @@ struct AddedObject {
     const char* longName;
 };
 const AddedObject kAddedObjects[] = {
+    {SM_NID_SM2_TEST_CURVE, "1.2.156.10197.1.888", "ChinaSM2TEST256", "prime256v1SM2TEST"},
     {SM_NID_SM4_CBC, "1.2.156.10197.1.104", "ChinaSM4-CBC", "ChinaSM4-CBC"},
     {SM_NID_SM1_CBC, "1.2.156.10197.1.102", "sm1-cbc", "ChinaSM1-CBC"},
     {SM_NID_ZUC, "1.2.156.10197.1.105", "zuc", "ChinaZUC"},
@@ -131,7 +133,6 @@ int SMObjectNid(int systemNid) {
     switch (systemNid) {
     case SM_NID_SM2_CURVE: return NID_sm2;
     case SM_NID_SM3: return NID_sm3;
-    case SM_NID_SM4_CBC: return NID_sm4_cbc;
     case SM_NID_SM2_SM3: return NID_SM2_with_SM3;
     default: break;
     }

@@ -1,12 +1,15 @@
 // Start-up registration of the SM names with OpenSSL: the new identifiers
 // and aliases resolve, OpenSSL's own SM records are left as they were and
 // still give the published results, and the error queue stays empty.
+#define OPENSSL_SUPPRESS_DEPRECATED  // EC_KEY: a key made the legacy way
 #include "OpenSslSm2.h"
 #include "sm_registration.h"
 
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
+
+#include <utility>
 
 using namespace smcrypto;
 
@@ -40,31 +43,42 @@ TEST(Registration, NewIdentifiersResolve) {
         int systemNid;
         const char* oid;
         const char* shortName;
+        const char* longName;
     };
     const Row rows[] = {
-        {SM_NID_ZUC, "1.2.156.10197.1.105", "zuc"},
-        {SM_NID_SM1_CBC, "1.2.156.10197.1.102", "sm1-cbc"},
-        {SM_NID_SM2_SM3_PKCS7, "1.2.156.10197.1.301.1", "sm2-sm3-pkcs7"},
-        {SM_NID_PKCS7_DATA, "1.2.156.10197.6.1.4.2.1", "sm-pkcs7-data"},
-        {SM_NID_PKCS7_SIGNED, "1.2.156.10197.6.1.4.2.2", "sm-pkcs7-signedData"},
+        {SM_NID_SM2_TEST_CURVE, "1.2.156.10197.1.888", "ChinaSM2TEST256", "prime256v1SM2TEST"},
+        {SM_NID_SM4_CBC, "1.2.156.10197.1.104", "ChinaSM4-CBC", "ChinaSM4-CBC"},
+        {SM_NID_SM1_CBC, "1.2.156.10197.1.102", "sm1-cbc", "ChinaSM1-CBC"},
+        {SM_NID_ZUC, "1.2.156.10197.1.105", "zuc", "ChinaZUC"},
+        {SM_NID_SM2_SM3_PKCS7, "1.2.156.10197.1.301.1", "sm2-sm3-pkcs7", "ChinaSM2withSM3PKCS7"},
+        {SM_NID_PKCS7_DATA, "1.2.156.10197.6.1.4.2.1", "sm-pkcs7-data", "SM-pkcs7-data"},
+        {SM_NID_PKCS7_SIGNED, "1.2.156.10197.6.1.4.2.2", "sm-pkcs7-signedData", "SM-pkcs7-signed"},
     };
     for (const auto& r : rows) {
         const int nid = SMObjectNid(r.systemNid);
         EXPECT_NE(NID_undef, nid) << r.oid;
         EXPECT_EQ(nid, NidOfOid(r.oid)) << r.oid;
         EXPECT_EQ(nid, OBJ_sn2nid(r.shortName)) << r.shortName;
+        EXPECT_EQ(nid, OBJ_ln2nid(r.longName)) << r.longName;
         EXPECT_TRUE(nid < 920 || nid > 930) << r.oid;
     }
     // The identifiers OpenSSL has are its own; the system's numbers map onto them.
     EXPECT_EQ(NID_sm2, SMObjectNid(SM_NID_SM2_CURVE));
-    EXPECT_EQ(NID_sm3, NidOfOid("1.2.156.10197.1.401"));
-    EXPECT_EQ(NID_SM2_with_SM3, NidOfOid("1.2.156.10197.1.501"));
+    EXPECT_EQ(NID_sm3, SMObjectNid(SM_NID_SM3));
+    EXPECT_EQ(NID_SM2_with_SM3, SMObjectNid(SM_NID_SM2_SM3));
+    // Each of the ten identifiers by text gives its row; 929 has none.
+    const std::pair<int, const char*> oids[] = {
+        {920, "1.2.156.10197.1.301"},   {921, "1.2.156.10197.1.888"},     {922, "1.2.156.10197.1.401"},
+        {923, "1.2.156.10197.1.104"},   {924, "1.2.156.10197.1.501"},     {925, "1.2.156.10197.1.102"},
+        {926, "1.2.156.10197.1.105"},   {927, "1.2.156.10197.1.301.1"},   {928, "1.2.156.10197.6.1.4.2.1"},
+        {930, "1.2.156.10197.6.1.4.2.2"},
+    };
+    for (const auto& o : oids) EXPECT_EQ(SMObjectNid(o.first), OBJ_txt2nid(o.second)) << o.second;
+    EXPECT_EQ(NID_undef, SMObjectNid(929));
     // OpenSSL's names keep their objects; 920 is still its own object.
     EXPECT_EQ(NID_sm3, OBJ_txt2nid("sm3"));
     EXPECT_EQ(NID_sm4_cbc, OBJ_txt2nid("sm4-cbc"));
     EXPECT_STREQ("dhpublicnumber", OBJ_nid2sn(920));
-    // The SM2 test curve identifier (1.2.156.10197.1.888) is not registered: nothing uses it.
-    EXPECT_EQ(NID_undef, NidOfOid("1.2.156.10197.1.888"));
     ERR_clear_error();
 }
 
@@ -82,20 +96,35 @@ TEST(Registration, AliasesResolveToOpenSslRecords) {
     EXPECT_EQ(sm4, EVP_get_cipherbyobj(o));
     ASN1_OBJECT_free(o);
 
+    // The row's own identifier leads to the same record.
+    EXPECT_EQ(sm4, EVP_get_cipherbynid(SMObjectNid(SM_NID_SM4_CBC)));
+
     for (const char* name : {"zuc", "ChinaZUC"}) EXPECT_EQ(SMCipherZuc(), EVP_get_cipherbyname(name)) << name;
     EXPECT_EQ(16, EVP_CIPHER_get_key_length(SMCipherZuc()));
     EXPECT_EQ(16, EVP_CIPHER_get_iv_length(SMCipherZuc()));
 }
 
-// Only OpenSSL's own cross-reference row for SM2-with-SM3: a row
-// "SM2-with-SM3 = SM3 with id-ecPublicKey" would break SM2 certificate
-// verification.
-TEST(Registration, NoSignatureCrossReferenceAdded) {
+// The row sm2-sm3 = sm3 with an EC key is OpenSSL's own SM2-with-SM3 = SM3
+// with an SM2 key (OpenSSL 3.0 types keys on the SM2 curve as SM2), found
+// both ways; no row names id-ecPublicKey, which would make OpenSSL refuse
+// the key of every SM2 certificate as of the wrong type.
+TEST(Registration, SignatureCrossReferenceBothWays) {
     int md = 0, pk = 0, sig = 0;
-    ASSERT_EQ(1, OBJ_find_sigid_algs(NID_SM2_with_SM3, &md, &pk));
-    EXPECT_EQ(NID_sm3, md);
+    ASSERT_EQ(1, OBJ_find_sigid_algs(SMObjectNid(SM_NID_SM2_SM3), &md, &pk));
+    EXPECT_EQ(SMObjectNid(SM_NID_SM3), md);
     EXPECT_EQ(NID_sm2, pk);
+    ASSERT_EQ(1, OBJ_find_sigid_by_algs(&sig, SMObjectNid(SM_NID_SM3), NID_sm2));
+    EXPECT_EQ(SMObjectNid(SM_NID_SM2_SM3), sig);
     EXPECT_EQ(0, OBJ_find_sigid_by_algs(&sig, NID_sm3, NID_X9_62_id_ecPublicKey));
+    EXPECT_EQ(0, OBJ_find_sigid_algs(SMObjectNid(SM_NID_SM2_SM3_PKCS7), &md, &pk));  // no row for 927
+
+    // An EC key on the SM2 curve, made the legacy way, is typed SM2.
+    EC_KEY* ec = EC_KEY_new_by_curve_name(NID_sm2);
+    ASSERT_TRUE(ec && EC_KEY_generate_key(ec));
+    EVP_PKEY* key = EVP_PKEY_new();
+    ASSERT_EQ(1, EVP_PKEY_assign_EC_KEY(key, ec));
+    EXPECT_EQ(NID_sm2, EVP_PKEY_get_id(key));
+    EVP_PKEY_free(key);
 }
 
 TEST(Registration, OpenSslOwnRecordsGivePublishedResults) {

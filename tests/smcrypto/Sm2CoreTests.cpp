@@ -255,14 +255,36 @@ TEST(Sm2Decryption, RefusesMalformedCiphertextWithoutReadingPastIt) {
     ERR_clear_error();
 }
 
-TEST(Sm2Core, RefusesCurvesOtherThanTheSm2Curve) {
+// Only the system's curves 920 and 921 exist; OpenSSL's own numbers are not
+// curves of the core either. Signature and verification refuse another
+// number as a bad argument, the other operations as an invalid curve.
+TEST(Sm2Core, RefusesCurvesOtherThan920And921) {
     const KeyPair k = OurKeyPair();
     Bn be = BnOf(RandomBytes(32)), bd = BnOf(k.d), bx = BnOf(k.X()), by = BnOf(k.Y());
     const unsigned char msg[1] = {1};
+    const Bytes raw = OurEncrypt(k, Bytes(msg, msg + 1));
+    ASSERT_EQ(98u, raw.size());
+    std::unique_ptr<ECDSA_SIG, void (*)(ECDSA_SIG*)> sig(_SM2_sign(be.get(), bd.get(), SM2_CURVE_NID), ECDSA_SIG_free);
+    ASSERT_TRUE(sig);
+    auto lastReason = [] {
+        const int reason = ERR_GET_REASON(ERR_peek_last_error());
+        ERR_clear_error();
+        return reason;
+    };
     unsigned char out[98];
-    for (int curve : {921, NID_sm2, NID_X9_62_prime256v1}) {
-        EXPECT_EQ(nullptr, _SM2_sign(be.get(), bd.get(), curve)) << curve;
-        EXPECT_EQ(0, _SM2_encrypt(curve, msg, 1, bx.get(), by.get(), out)) << curve;
+    for (int curve : {919, 922, NID_sm2, NID_X9_62_prime256v1}) {
+        SCOPED_TRACE(curve);
+        EXPECT_EQ(nullptr, _SM2_sign(be.get(), bd.get(), curve));
+        EXPECT_EQ(ERR_R_PASSED_NULL_PARAMETER, lastReason());
+        EXPECT_EQ(0, _SM2_verify(sig.get(), bx.get(), by.get(), be.get(), curve));
+        EXPECT_EQ(ERR_R_PASSED_NULL_PARAMETER, lastReason());
+        EXPECT_EQ(0, _SM2_encrypt(curve, msg, 1, bx.get(), by.get(), out));
+        EXPECT_EQ(EC_R_INVALID_CURVE, lastReason());
+        EXPECT_EQ(0, _SM2_decrypt(curve, raw.data(), int(raw.size()), bd.get(), out));
+        EXPECT_EQ(EC_R_INVALID_CURVE, lastReason());
+        Bn d(BN_new()), x(BN_new()), y(BN_new());
+        EXPECT_EQ(0, _SM2_generate_key_on_curve(d.get(), x.get(), y.get(), curve));
+        EXPECT_EQ(EC_R_INVALID_CURVE, lastReason());
     }
     EXPECT_EQ(0, _SM2_encrypt(SM2_CURVE_NID, msg, 0, bx.get(), by.get(), out));  // empty message
     EXPECT_NE(0u, ERR_peek_error());

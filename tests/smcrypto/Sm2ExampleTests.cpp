@@ -1,12 +1,13 @@
 // The published examples of GM/T 0003 (also in draft-shen-sm2-ecdsa-02),
-// reproduced with the core's test build, which can fix k and use the
-// examples' own curve.
+// reproduced with the core's test build, which can fix k: on the example
+// curve (the core's curve 921) and on the recommended curve (920).
 #include "TestBytes.h"
 #include "sm2_core.h"
 #include "sm2_core_test_seam.h"
 
 #include <gtest/gtest.h>
 #include <openssl/ecdsa.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 
 #include <cstring>
@@ -28,7 +29,8 @@ std::string Hex32(const BIGNUM* b) {
     return ToHex(out, 32);
 }
 
-// The 256-bit prime-field example curve of GM/T 0003 (part 5 and the draft).
+// The 256-bit prime-field example curve of GM/T 0003 (part 5 and the draft),
+// built here from the published parameters, apart from the core's own.
 struct ExampleCurve {
     Bn p = BnHex("8542D69E4C044F18E8B92435BF6FF7DE457283915C45517D722EDB8B08F1DFC3");
     Bn a = BnHex("787968B4FA32C3FD2417842E73BBFEFF2F3C848B6831D7E0EC65228B3937E498");
@@ -65,13 +67,10 @@ Bytes Sm3Of(const Bytes& a, const Bytes& b) {
     return out;
 }
 
-// Sets the test hooks for one test and always clears them.
+// Clears a fixed k after each test.
 class Sm2Example : public ::testing::Test {
 protected:
-    void TearDown() override {
-        SM2CoreTestUseCurve(nullptr);
-        SM2CoreTestFixK(nullptr);
-    }
+    void TearDown() override { SM2CoreTestFixK(nullptr); }
 };
 
 }  // namespace
@@ -92,15 +91,17 @@ TEST_F(Sm2Example, SignatureOnTheExampleCurve) {
     const Bytes e = Sm3Of(Bytes(z, z + 32), ToBytes("message digest"));
     EXPECT_EQ("B524F552CD82B8B028476E005C377FB19A87E6FC682D48BB5D42E3D9B9EFFE76", ToHex(e));
 
-    SM2CoreTestUseCurve(curve.group);
     Bn k = BnHex("6CB28D99385C175C94F94E934817663FC176D925DD72B727260DBAAE1FB2F96F");
     SM2CoreTestFixK(k.get());
     Bn be(BN_bin2bn(e.data(), 32, nullptr));
-    ECDSA_SIG* sig = _SM2_sign(be.get(), d.get(), SM2_CURVE_NID);
+    ECDSA_SIG* sig = _SM2_sign(be.get(), d.get(), SM2_TEST_CURVE_NID);
     ASSERT_NE(nullptr, sig);
     EXPECT_EQ("40F1EC59F793D9F49E09DCEF49130D4194F79FB1EED2CAA55BACDB49C4E755D1", Hex32(ECDSA_SIG_get0_r(sig)));
     EXPECT_EQ("6FC6DAC32C5D5CF10C77DFB20F7C2EB667A457872FB09EC56327A67EC7DEEBE7", Hex32(ECDSA_SIG_get0_s(sig)));
-    EXPECT_EQ(1, _SM2_verify(sig, xa.get(), ya.get(), be.get(), SM2_CURVE_NID));
+    EXPECT_EQ(1, _SM2_verify(sig, xa.get(), ya.get(), be.get(), SM2_TEST_CURVE_NID));
+    // The key is no point of curve 920: the same signature is refused there.
+    EXPECT_EQ(0, _SM2_verify(sig, xa.get(), ya.get(), be.get(), SM2_CURVE_NID));
+    ERR_clear_error();
     ECDSA_SIG_free(sig);
 }
 
@@ -112,12 +113,11 @@ TEST_F(Sm2Example, EncryptionOnTheExampleCurve) {
     EXPECT_EQ("435B39CCA8F3B508C1488AFC67BE491A0F7BA07E581A0E4849A5CF70628A7E0A", Hex32(xb.get()));
     EXPECT_EQ("75DDBA78F15FEECB4C7895E2C1CDF5FE01DEBB2CDBADF45399CCF77BBA076A42", Hex32(yb.get()));
 
-    SM2CoreTestUseCurve(curve.group);
     Bn k = BnHex("4C62EEFD6ECFC2B95B92FD6C3D9575148AFA17425546D49018E5388D49DD7B4F");
     SM2CoreTestFixK(k.get());
     const Bytes msg = ToBytes("encryption standard");
     Bytes out(97 + msg.size());
-    ASSERT_EQ(1, _SM2_encrypt(SM2_CURVE_NID, msg.data(), int(msg.size()), xb.get(), yb.get(), out.data()));
+    ASSERT_EQ(1, _SM2_encrypt(SM2_TEST_CURVE_NID, msg.data(), int(msg.size()), xb.get(), yb.get(), out.data()));
     EXPECT_EQ("04"
               "245C26FB68B1DDDDB12C4B6BF9F2B6D5FE60A383B0D18D1C4144ABF17F6252E7"
               "76CB9264C2A7E88E52B19903FDC47378F605E36811F5C07423A24B84400F01B8"
@@ -125,8 +125,44 @@ TEST_F(Sm2Example, EncryptionOnTheExampleCurve) {
               "9C3D7360C30156FAB7C80A0276712DA9D8094A634B766D3A285E07480653426D",
               ToHex(out));
     Bytes back(msg.size());
-    EXPECT_EQ(1, _SM2_decrypt(SM2_CURVE_NID, out.data(), int(out.size()), d.get(), back.data()));
+    EXPECT_EQ(1, _SM2_decrypt(SM2_TEST_CURVE_NID, out.data(), int(out.size()), d.get(), back.data()));
     EXPECT_EQ(msg, back);
+    // C1 is no point of curve 920.
+    EXPECT_EQ(0, _SM2_decrypt(SM2_CURVE_NID, out.data(), int(out.size()), d.get(), back.data()));
+    ERR_clear_error();
+}
+
+// A key generated on curve 921 (random k from here on) is d times the
+// example curve's generator, and signs, verifies, encrypts and decrypts
+// there; a changed digest or ciphertext fails.
+TEST_F(Sm2Example, GeneratedKeyOnTheExampleCurve) {
+    ExampleCurve curve;
+    for (int round = 0; round < 3; ++round) {
+        Bn d(BN_new()), x(BN_new()), y(BN_new()), px(BN_new()), py(BN_new());
+        ASSERT_EQ(1, _SM2_generate_key_on_curve(d.get(), x.get(), y.get(), SM2_TEST_CURVE_NID));
+        ASSERT_LT(BN_cmp(d.get(), curve.n.get()), 0);
+        curve.Public(d.get(), px.get(), py.get());
+        EXPECT_EQ(Hex32(px.get()), Hex32(x.get()));
+        EXPECT_EQ(Hex32(py.get()), Hex32(y.get()));
+
+        const Bytes digest = RandomBytes(32);
+        Bn e(BN_bin2bn(digest.data(), 32, nullptr));
+        ECDSA_SIG* sig = _SM2_sign(e.get(), d.get(), SM2_TEST_CURVE_NID);
+        ASSERT_NE(nullptr, sig);
+        EXPECT_EQ(1, _SM2_verify(sig, x.get(), y.get(), e.get(), SM2_TEST_CURVE_NID));
+        BN_add_word(e.get(), 1);
+        EXPECT_EQ(0, _SM2_verify(sig, x.get(), y.get(), e.get(), SM2_TEST_CURVE_NID));
+        ECDSA_SIG_free(sig);
+
+        const Bytes msg = RandomBytes(1 + 40 * round);
+        Bytes cipher(97 + msg.size()), back(msg.size());
+        ASSERT_EQ(1, _SM2_encrypt(SM2_TEST_CURVE_NID, msg.data(), int(msg.size()), x.get(), y.get(), cipher.data()));
+        ASSERT_EQ(1, _SM2_decrypt(SM2_TEST_CURVE_NID, cipher.data(), int(cipher.size()), d.get(), back.data()));
+        EXPECT_EQ(ToHex(msg), ToHex(back));
+        cipher.back() ^= 1;  // C3
+        EXPECT_EQ(0, _SM2_decrypt(SM2_TEST_CURVE_NID, cipher.data(), int(cipher.size()), d.get(), back.data()));
+        ERR_clear_error();
+    }
 }
 
 // GM/T 0003.5 on the recommended curve itself (only k is fixed).
