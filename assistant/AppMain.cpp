@@ -23,6 +23,7 @@
 #include "SKFDeviceHandler.h"
 #include "TraceHelper.h"
 #include "UIDelegate.h"
+#include "sm2_hooks.h"
 #include "sm_registration.h"
 
 #define TRACE_MODULE L"AppMain"
@@ -136,8 +137,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int nCmdSh
     OleInitialize(nullptr);
     OpenSSL_add_all_ciphers();
     OpenSSL_add_all_digests();
-    // The SM identifiers, names and ZUC after OpenSSL's own records.
+    // The SM identifiers, names and ZUC after OpenSSL's own records, then
+    // SM2 in OpenSSL's EC key method and key decoding.
     smcrypto::RegisterSMAlgorithms();
+    smcrypto::RegisterSM2Hooks();
     ERR_load_crypto_strings();
     ERR_clear_error();
 

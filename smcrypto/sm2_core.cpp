@@ -231,6 +231,8 @@ int _SM2_CalculateDefaultZValue(const unsigned char X[32], const unsigned char Y
     return _SM2_CalculateZValue(kDefaultId, kDefaultIdLen, a, b, gx, gy, xA.get(), yA.get(), Z);
 }
 
+EC_GROUP* SM2NewCurveGroup(int curveNid) { return NewGroup(curveNid).release(); }
+
 int _SM2_generate_key_on_curve(BIGNUM* d, BIGNUM* X, BIGNUM* Y, int curveNid) {
     if (!d || !X || !Y) {
         ERR_raise(ERR_LIB_EC, ERR_R_PASSED_NULL_PARAMETER);

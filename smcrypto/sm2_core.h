@@ -39,6 +39,8 @@ int _SM2_verify_ex(const unsigned char r[32], const unsigned char s[32], const u
 int _SM2_CalculateDefaultZValue(const unsigned char X[32], const unsigned char Y[32], unsigned char Z[32]);
 
 // ---- big-number entry points
+// A new group of curve 920 or 921; null for any other number.
+EC_GROUP* SM2NewCurveGroup(int curveNid);
 int _SM2_generate_key_on_curve(BIGNUM* d, BIGNUM* X, BIGNUM* Y, int curveNid);
 // e is the digest of Z || M as an integer; returns a new signature or null.
 ECDSA_SIG* _SM2_sign(const BIGNUM* e, const BIGNUM* d, int curveNid);

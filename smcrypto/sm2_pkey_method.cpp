@@ -9,6 +9,8 @@
 #include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
 
 #include <cstring>
 #include <map>
@@ -44,53 +46,29 @@ std::map<const EVP_PKEY_CTX*, const EVP_MD*> g_sm3Digests;
 
 int g_engineIndex = -1;
 
-// The context's key as an EC_KEY. Once the method is registered OpenSSL
-// hands it provider keys too: an EC one has a legacy copy; an SM2 one does
-// not, so a copy of its group and key values is made (and freed here).
-class KeyOf {
-public:
-    explicit KeyOf(EVP_PKEY_CTX* ctx) {
-        EVP_PKEY* pkey = EVP_PKEY_CTX_get0_pkey(ctx);
-        if (!pkey) return;
-        if (EVP_PKEY_get_base_id(pkey) == EVP_PKEY_EC) {
-            m_ec = EVP_PKEY_get0_EC_KEY(pkey);
-        } else if (EVP_PKEY_get0_provider(pkey) && EVP_PKEY_is_a(pkey, "SM2")) {
-            m_owned = ProviderSm2Key(pkey);
-            m_ec = m_owned;
-        }
-    }
-    ~KeyOf() { EC_KEY_free(m_owned); }
-    KeyOf(const KeyOf&) = delete;
-    KeyOf& operator=(const KeyOf&) = delete;
-    operator const EC_KEY*() const { return m_ec; }
+// The context's key as an EC_KEY: the method serves legacy keys only (an
+// EC_KEY in an EVP_PKEY, which carries the method's engine).
+const EC_KEY* KeyOf(EVP_PKEY_CTX* ctx) {
+    EVP_PKEY* pkey = EVP_PKEY_CTX_get0_pkey(ctx);
+    return pkey && EVP_PKEY_get_base_id(pkey) == EVP_PKEY_EC ? EVP_PKEY_get0_EC_KEY(pkey) : nullptr;
+}
 
-private:
-    static EC_KEY* ProviderSm2Key(EVP_PKEY* pkey) {
-        EC_KEY* ec = EC_KEY_new_by_curve_name(NID_sm2);
-        unsigned char pub[133];
-        size_t pubLength = 0;
-        BIGNUM* priv = nullptr;
-        EC_POINT* point = ec ? EC_POINT_new(EC_KEY_get0_group(ec)) : nullptr;
-        bool ok = point && EVP_PKEY_get_octet_string_param(pkey, "pub", pub, sizeof pub, &pubLength) &&
-                  EC_POINT_oct2point(EC_KEY_get0_group(ec), point, pub, pubLength, nullptr) &&
-                  EC_KEY_set_public_key(ec, point);
-        if (ok && EVP_PKEY_get_bn_param(pkey, "priv", &priv)) ok = EC_KEY_set_private_key(ec, priv);
-        ERR_clear_error();  // a public key has no private value
-        BN_clear_free(priv);
-        EC_POINT_free(point);
-        if (!ok) {
-            EC_KEY_free(ec);
-            return nullptr;
-        }
-        return ec;
-    }
-    const EC_KEY* m_ec = nullptr;
-    EC_KEY* m_owned = nullptr;
-};
+smcrypto::SM2KeyMethodRules g_rules;
 
-bool OnSm2Curve(const EC_KEY* ec) {
+int CurveOf(const EC_KEY* ec) {
     const EC_GROUP* group = ec ? EC_KEY_get0_group(ec) : nullptr;
-    return group && EC_GROUP_get_curve_name(group) == NID_sm2;
+    return group ? EC_GROUP_get_curve_name(group) : NID_undef;
+}
+
+// Curve 920 is OpenSSL's SM2 curve; curve 921, which OpenSSL does not
+// know, is recognised by its order (the core builds its group).
+bool OnSm2Curve(const EC_KEY* ec) {
+    const int curve = CurveOf(ec);
+    if (curve == NID_sm2) return true;
+    if (curve != NID_undef || !ec) return false;
+    static const EC_GROUP* testCurve = SM2NewCurveGroup(SM2_TEST_CURVE_NID);
+    const EC_GROUP* group = EC_KEY_get0_group(ec);
+    return testCurve && group && EC_GROUP_cmp(group, testCurve, nullptr) == 0;
 }
 
 bool EngineIdStartsWith(const char* id, const char* prefix) {
@@ -101,6 +79,7 @@ bool EngineIdStartsWith(const char* id, const char* prefix) {
 // one; verification also for "pkcs11" engines.
 bool RoutesToSm2(const EC_KEY* ec, bool verifying) {
     if (!OnSm2Curve(ec)) return false;
+    if (!g_rules.engineRules) return true;
     ENGINE* engine = EC_KEY_get0_engine(ec);
     if (!engine) return true;
     const char* id = ENGINE_get_id(engine);
@@ -202,7 +181,7 @@ SM2_DECRYPT_FN ENGINE_get_sm2_decrypt(const ENGINE* e) {
 }
 
 int ENGINE_set_sm2_decrypt(ENGINE* e, SM2_DECRYPT_FN fn) {
-    if (!e || smcrypto::RegisterSM2KeyMethod() != 1) return 0;
+    if (!e || g_engineIndex < 0) return 0;
     return ENGINE_set_ex_data(e, g_engineIndex, reinterpret_cast<void*>(fn));
 }
 
@@ -211,7 +190,7 @@ int ENGINE_set_sm2_decrypt(ENGINE* e, SM2_DECRYPT_FN fn) {
 namespace {
 
 int PkeySign(EVP_PKEY_CTX* ctx, unsigned char* sig, size_t* siglen, const unsigned char* tbs, size_t tbslen) {
-    const KeyOf ec(ctx);
+    const EC_KEY* ec = KeyOf(ctx);
     if (!ec) {
         ERR_raise(ERR_LIB_EC, EC_R_INVALID_KEY);
         return -1;
@@ -231,7 +210,7 @@ int PkeySign(EVP_PKEY_CTX* ctx, unsigned char* sig, size_t* siglen, const unsign
 }
 
 int PkeyVerify(EVP_PKEY_CTX* ctx, const unsigned char* sig, size_t siglen, const unsigned char* tbs, size_t tbslen) {
-    const KeyOf ec(ctx);
+    const EC_KEY* ec = KeyOf(ctx);
     if (!ec) {
         ERR_raise(ERR_LIB_EC, EC_R_INVALID_KEY);
         return -1;
@@ -241,7 +220,7 @@ int PkeyVerify(EVP_PKEY_CTX* ctx, const unsigned char* sig, size_t siglen, const
 }
 
 int PkeyEncrypt(EVP_PKEY_CTX* ctx, unsigned char* out, size_t* outlen, const unsigned char* in, size_t inlen) {
-    const KeyOf ec(ctx);
+    const EC_KEY* ec = KeyOf(ctx);
     if (!OnSm2Curve(ec)) {
         ERR_raise(ERR_LIB_EC, EC_R_INVALID_CURVE);
         return -1;
@@ -294,8 +273,10 @@ int PkeyEncrypt(EVP_PKEY_CTX* ctx, unsigned char* out, size_t* outlen, const uns
     return result;
 }
 
-// C1's coordinate right-aligned in 32 bytes; a negative or longer value fails.
+// C1's coordinate right-aligned in 32 bytes; a negative or longer value
+// fails, and so does a shorter one where the rules want exactly 32 bytes.
 bool Coordinate(const ASN1_INTEGER* value, unsigned char out[32]) {
+    if (g_rules.exactCoordinates && value->length != 32) return false;
     BIGNUM* bn = ASN1_INTEGER_to_BN(value, nullptr);
     const bool ok = bn && !BN_is_negative(bn) && BN_num_bytes(bn) <= 32 && BN_bn2binpad(bn, out, 32) == 32;
     BN_free(bn);
@@ -303,8 +284,8 @@ bool Coordinate(const ASN1_INTEGER* value, unsigned char out[32]) {
 }
 
 int PkeyDecrypt(EVP_PKEY_CTX* ctx, unsigned char* out, size_t* outlen, const unsigned char* in, size_t inlen) {
-    const KeyOf ec(ctx);
-    if (ec) {
+    const EC_KEY* ec = KeyOf(ctx);
+    if (ec && g_rules.engineRules) {
         if (SM2_DECRYPT_FN engineDecrypt = ENGINE_get_sm2_decrypt(EC_KEY_get0_engine(ec)))
             return engineDecrypt(ctx, out, outlen, in, inlen);
     }
@@ -393,6 +374,25 @@ void PkeyCleanup(EVP_PKEY_CTX* ctx) {
     if (g_library.cleanup) g_library.cleanup(ctx);
 }
 
+// Z of the key with the default identity, fed into a verification's digest
+// before the signed data: SM3 with a key on curve 920 only.
+int PkeyDigestCustom(EVP_PKEY_CTX* ctx, EVP_MD_CTX* mctx) {
+    const int operation = EVP_PKEY_CTX_get_operation(ctx);
+    const EVP_MD* md = EVP_MD_CTX_get0_md(mctx);
+    if ((operation != EVP_PKEY_OP_VERIFY && operation != EVP_PKEY_OP_VERIFYCTX) || !md ||
+        EVP_MD_get_type(md) != NID_sm3)
+        return 1;
+    const EC_KEY* ec = KeyOf(ctx);
+    if (!ec || !EC_KEY_get0_group(ec)) {
+        ERR_raise(ERR_LIB_EC, EC_R_MISSING_PARAMETERS);
+        return 0;
+    }
+    if (CurveOf(ec) != NID_sm2) return 1;
+    unsigned char X[32], Y[32], Z[32];
+    return PublicCoordinates(ec, X, Y) && _SM2_CalculateDefaultZValue(X, Y, Z) == 1 &&
+           EVP_DigestUpdate(mctx, Z, sizeof Z) == 1;
+}
+
 EVP_PKEY_METHOD* NewMethod(int id, const EVP_PKEY_METHOD* library) {
     EVP_PKEY_METHOD* method = EVP_PKEY_meth_new(id, 0);
     if (!method) return nullptr;
@@ -404,35 +404,126 @@ EVP_PKEY_METHOD* NewMethod(int id, const EVP_PKEY_METHOD* library) {
     EVP_PKEY_meth_set_encrypt(method, nullptr, PkeyEncrypt);
     EVP_PKEY_meth_set_decrypt(method, nullptr, PkeyDecrypt);
     EVP_PKEY_meth_set_ctrl(method, PkeyCtrl, g_library.ctrlStr);
+    if (g_rules.zInVerification) EVP_PKEY_meth_set_digest_custom(method, PkeyDigestCustom);
     return method;
+}
+
+// The EC ASN.1 method's control as the library has it (its default digest
+// and the TLS point), which no public call reaches, and the PKCS#7 signer
+// control on top: SM3 signs as sm2-sm3-pkcs7 with absent parameters, other
+// digests take the signature algorithm of (digest, EC) from the
+// cross-reference.
+int LibraryAsn1Ctrl(EVP_PKEY* pkey, int op, long arg1, void* arg2) {
+    EC_KEY* ec = const_cast<EC_KEY*>(EVP_PKEY_get0_EC_KEY(pkey));
+    switch (op) {
+    case ASN1_PKEY_CTRL_DEFAULT_MD_NID:
+        if (EVP_PKEY_get_id(pkey) == EVP_PKEY_SM2) {
+            *static_cast<int*>(arg2) = NID_sm3;
+            return 2;
+        }
+        *static_cast<int*>(arg2) = NID_sha256;
+        return 1;
+    case ASN1_PKEY_CTRL_SET1_TLS_ENCPT:
+        return ec ? EC_KEY_oct2key(ec, static_cast<const unsigned char*>(arg2), size_t(arg1), nullptr) : 0;
+    case ASN1_PKEY_CTRL_GET1_TLS_ENCPT:
+        return ec ? int(EC_KEY_key2buf(ec, POINT_CONVERSION_UNCOMPRESSED, static_cast<unsigned char**>(arg2), nullptr))
+                  : 0;
+    default:
+        return -2;
+    }
+}
+
+int Asn1Ctrl(EVP_PKEY* pkey, int op, long arg1, void* arg2) {
+    if (op == ASN1_PKEY_CTRL_PKCS7_SIGN && arg1 == 0 && g_rules.pkcs7SignerControl) {
+        X509_ALGOR* digestAlg = nullptr;
+        X509_ALGOR* signatureAlg = nullptr;
+        PKCS7_SIGNER_INFO_get0_algs(static_cast<PKCS7_SIGNER_INFO*>(arg2), nullptr, &digestAlg, &signatureAlg);
+        const int digest = digestAlg && digestAlg->algorithm ? OBJ_obj2nid(digestAlg->algorithm) : NID_undef;
+        if (digest == NID_undef || !signatureAlg) return -1;
+        ASN1_OBJECT* algorithm = nullptr;
+        int signature = NID_undef;
+        if (digest == NID_sm3)
+            algorithm = OBJ_txt2obj("1.2.156.10197.1.301.1", 1);
+        else if (OBJ_find_sigid_by_algs(&signature, digest, EVP_PKEY_EC))
+            algorithm = OBJ_nid2obj(signature);
+        if (!algorithm) return -1;
+        return X509_ALGOR_set0(signatureAlg, algorithm, V_ASN1_UNDEF, nullptr) ? 1 : -1;
+    }
+    return LibraryAsn1Ctrl(pkey, op, arg1, arg2);
+}
+
+// The engine that carries the methods. It is registered for the EC ASN.1
+// method only: OpenSSL then gives it to every legacy EC or SM2 key when the
+// key is typed (EVP_PKEY_assign and the legacy decoders), and a context of
+// such a key takes its key method from it. Provider keys never meet it: it
+// is no default key-method engine, and its ASN.1 method's name matches no
+// key type.
+EVP_PKEY_METHOD* g_methods[2] = {nullptr, nullptr};  // EC, SM2
+EVP_PKEY_ASN1_METHOD* g_asn1Method = nullptr;
+const int kMethodNids[] = {EVP_PKEY_EC, EVP_PKEY_SM2};
+const int kAsn1Nids[] = {EVP_PKEY_EC};
+
+int EnginePkeyMethods(ENGINE*, EVP_PKEY_METHOD** method, const int** nids, int nid) {
+    if (!method) {
+        *nids = kMethodNids;
+        return 2;
+    }
+    *method = nid == EVP_PKEY_EC ? g_methods[0] : nid == EVP_PKEY_SM2 ? g_methods[1] : nullptr;
+    return *method != nullptr;
+}
+
+int EngineAsn1Methods(ENGINE*, EVP_PKEY_ASN1_METHOD** method, const int** nids, int nid) {
+    if (!method) {
+        *nids = kAsn1Nids;
+        return 1;
+    }
+    *method = nid == EVP_PKEY_EC ? g_asn1Method : nullptr;
+    return *method != nullptr;
+}
+
+ENGINE* g_engine = nullptr;
+
+bool MakeMethods() {
+    const EVP_PKEY_METHOD* library = EVP_PKEY_meth_find(EVP_PKEY_EC);
+    const EVP_PKEY_ASN1_METHOD* libraryAsn1 = EVP_PKEY_asn1_find(nullptr, EVP_PKEY_EC);
+    if (!library || !libraryAsn1) return false;
+    EVP_PKEY_meth_get_init(library, &g_library.init);
+    EVP_PKEY_meth_get_copy(library, &g_library.copy);
+    EVP_PKEY_meth_get_cleanup(library, &g_library.cleanup);
+    EVP_PKEY_meth_get_sign(library, &g_library.signInit, &g_library.sign);
+    EVP_PKEY_meth_get_verify(library, &g_library.verifyInit, &g_library.verify);
+    EVP_PKEY_meth_get_ctrl(library, &g_library.ctrl, &g_library.ctrlStr);
+    if (!g_library.sign || !g_library.verify || !g_library.ctrl) return false;
+    g_methods[0] = NewMethod(EVP_PKEY_EC, library);
+    g_methods[1] = NewMethod(EVP_PKEY_SM2, library);
+    // A name no key type has, so that a lookup by name never finds it.
+    g_asn1Method = EVP_PKEY_asn1_new(EVP_PKEY_EC, 0, "SM2-HOOKS-EC", "EC with SM2 hooks");
+    if (!g_methods[0] || !g_methods[1] || !g_asn1Method) return false;
+    EVP_PKEY_asn1_copy(g_asn1Method, libraryAsn1);
+    EVP_PKEY_asn1_set_ctrl(g_asn1Method, Asn1Ctrl);
+    return true;
 }
 
 }  // namespace
 
 namespace smcrypto {
 
-int RegisterSM2KeyMethod() {
+int RegisterSM2KeyMethod(const SM2KeyMethodRules& rules) {
     static std::once_flag once;
     static int registered = 0;
-    std::call_once(once, [] {
-        const EVP_PKEY_METHOD* library = EVP_PKEY_meth_find(EVP_PKEY_EC);
-        if (!library) return;
-        EVP_PKEY_meth_get_init(library, &g_library.init);
-        EVP_PKEY_meth_get_copy(library, &g_library.copy);
-        EVP_PKEY_meth_get_cleanup(library, &g_library.cleanup);
-        EVP_PKEY_meth_get_sign(library, &g_library.signInit, &g_library.sign);
-        EVP_PKEY_meth_get_verify(library, &g_library.verifyInit, &g_library.verify);
-        EVP_PKEY_meth_get_ctrl(library, &g_library.ctrl, &g_library.ctrlStr);
-        if (!g_library.sign || !g_library.verify || !g_library.ctrl) return;
+    std::call_once(once, [&rules] {
+        g_rules = rules;
+        if (!MakeMethods()) return;
         g_engineIndex = ENGINE_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
-        if (g_engineIndex < 0) return;
-        for (int id : {EVP_PKEY_EC, EVP_PKEY_SM2}) {
-            EVP_PKEY_METHOD* method = NewMethod(id, library);
-            if (!method || !EVP_PKEY_meth_add0(method)) {
-                EVP_PKEY_meth_free(method);
-                return;
-            }
+        ENGINE* engine = ENGINE_new();
+        if (g_engineIndex < 0 || !engine || !ENGINE_set_id(engine, "sm2 hooks") ||
+            !ENGINE_set_name(engine, "SM2 in the EC key method") ||
+            !ENGINE_set_pkey_meths(engine, EnginePkeyMethods) ||
+            !ENGINE_set_pkey_asn1_meths(engine, EngineAsn1Methods) || !ENGINE_register_pkey_asn1_meths(engine)) {
+            ENGINE_free(engine);
+            return;
         }
+        g_engine = engine;  // kept for the life of the process
         registered = 1;
     });
     return registered;

@@ -1,5 +1,6 @@
 // The library's entry point: tracing, the module handle, the PIN cache
-// (emptied at load, wiped at unload).
+// (emptied at load, wiped at unload), and SM2 in the EC key method of the
+// library's own OpenSSL (Keylinq's rules), registered once at load.
 // The device managers are static objects, built before this runs and
 // destroyed after it.
 #include <windows.h>
@@ -7,6 +8,7 @@
 #include "KeylinqDialogs.h"
 #include "PinCache.h"
 #include "TraceHelper.h"
+#include "sm2_pkey_method.h"
 
 extern HMODULE g_hModule;  // the library's resources (strings, dialogs)
 
@@ -18,6 +20,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD reason, LPVOID) {
         g_hModule = hModule;
         ClearPinCache();
         InstallKeylinqDialogs();
+        smcrypto::RegisterSM2KeyMethod(smcrypto::kKeylinqSM2Rules);
         break;
     case DLL_PROCESS_DETACH:
         TraceStepLine(L"DllMain", L"DLL_PROCESS_DETACH");
