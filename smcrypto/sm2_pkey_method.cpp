@@ -27,7 +27,6 @@ constexpr size_t kDigestBytes = 32;
 // The library's own EC key method, whose behaviour the added one keeps
 // wherever SM2 does not apply.
 struct LibraryEcMethod {
-    int (*init)(EVP_PKEY_CTX*) = nullptr;
     int (*copy)(EVP_PKEY_CTX*, const EVP_PKEY_CTX*) = nullptr;
     void (*cleanup)(EVP_PKEY_CTX*) = nullptr;
     int (*signInit)(EVP_PKEY_CTX*) = nullptr;
@@ -61,7 +60,7 @@ int CurveOf(const EC_KEY* ec) {
 }
 
 // Curve 920 is OpenSSL's SM2 curve; curve 921, which OpenSSL does not
-// know, is recognised by its order (the core builds its group).
+// name, is recognised by its parameters (the core builds its group).
 bool OnSm2Curve(const EC_KEY* ec) {
     const int curve = CurveOf(ec);
     if (curve == NID_sm2) return true;
@@ -75,7 +74,7 @@ bool EngineIdStartsWith(const char* id, const char* prefix) {
     return id && std::strncmp(id, prefix, std::strlen(prefix)) == 0;
 }
 
-// SM2 for keys on the SM2 curve whose engine is none or a known software
+// SM2 for keys on curve 920 or 921 whose engine is none or a known software
 // one; verification also for "pkcs11" engines.
 bool RoutesToSm2(const EC_KEY* ec, bool verifying) {
     if (!OnSm2Curve(ec)) return false;
@@ -487,7 +486,6 @@ bool MakeMethods() {
     const EVP_PKEY_METHOD* library = EVP_PKEY_meth_find(EVP_PKEY_EC);
     const EVP_PKEY_ASN1_METHOD* libraryAsn1 = EVP_PKEY_asn1_find(nullptr, EVP_PKEY_EC);
     if (!library || !libraryAsn1) return false;
-    EVP_PKEY_meth_get_init(library, &g_library.init);
     EVP_PKEY_meth_get_copy(library, &g_library.copy);
     EVP_PKEY_meth_get_cleanup(library, &g_library.cleanup);
     EVP_PKEY_meth_get_sign(library, &g_library.signInit, &g_library.sign);

@@ -442,6 +442,33 @@ TEST_F(Sm2Hooks, EngineRules) {
     EXPECT_EQ(1, Verify(p256.get(), digest, sig));
 }
 
+// A key on curve 921 signs with SM2 as well, with its scalar in curve 920's
+// group: the signature verifies for [d]G of curve 920.
+TEST_F(Sm2Hooks, Curve921KeysSignWithSm2InCurve920sGroup) {
+    BIGNUM* d = BN_new();
+    BIGNUM* x = BN_new();
+    BIGNUM* y = BN_new();
+    ASSERT_EQ(1, _SM2_generate_key_on_curve(d, x, y, SM2_TEST_CURVE_NID));
+    EC_GROUP* group = SM2NewCurveGroup(SM2_TEST_CURVE_NID);
+    EC_KEY* ec = EC_KEY_new();
+    EC_KEY_set_group(ec, group);
+    EC_KEY_set_private_key(ec, d);
+    EC_KEY_set_public_key_affine_coordinates(ec, x, y);
+    Pkey key(EVP_PKEY_new());
+    EVP_PKEY_assign_EC_KEY(key.get(), ec);
+    const Bytes digest = Sm3(Bytes{'9', '2', '1'});
+    const Bytes sig = Sign(key.get(), digest);
+    ASSERT_FALSE(sig.empty());
+    Bytes scalar(32);
+    BN_bn2binpad(d, scalar.data(), 32);
+    Pkey on920 = LegacyOf(MakeSm2Key(scalar, Sm2PublicOf(scalar)).get());
+    EXPECT_TRUE(IsSm2Signature(on920.get(), digest, sig));
+    EC_GROUP_free(group);
+    BN_free(d);
+    BN_free(x);
+    BN_free(y);
+}
+
 // SM2_PRIVATEKEY DER of a key: privateKey an INTEGER, with parameters.
 Bytes IntegerFormOf(const EC_KEY* ec, bool withPublicKey) {
     SM2_PRIVATEKEY* pk = reinterpret_cast<SM2_PRIVATEKEY*>(ASN1_item_new(ASN1_ITEM_rptr(SM2_PRIVATEKEY)));
