@@ -8,6 +8,7 @@
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
+#include <openssl/engine.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 
@@ -40,6 +41,24 @@ inline Pkey MakeSm2Key(const Bytes& d, const Bytes& xy) {
     BN_clear_free(priv);
     return Pkey(key);
 }
+
+// A new key of the legacy kind (an EC_KEY, served by the engine given or
+// none, in an EVP_PKEY): the kind the SM2 hooks serve. Needs
+// OPENSSL_SUPPRESS_DEPRECATED in the including test.
+#ifdef OPENSSL_SUPPRESS_DEPRECATED
+inline Pkey NewLegacyKey(int curve, ENGINE* engine = nullptr) {
+    EC_KEY* generated = EC_KEY_new_by_curve_name(curve);
+    EC_KEY_generate_key(generated);
+    EC_KEY* ec = engine ? EC_KEY_new_method(engine) : EC_KEY_new();
+    EC_KEY_set_group(ec, EC_KEY_get0_group(generated));
+    EC_KEY_set_private_key(ec, EC_KEY_get0_private_key(generated));
+    EC_KEY_set_public_key(ec, EC_KEY_get0_public_key(generated));
+    EC_KEY_free(generated);
+    Pkey key(EVP_PKEY_new());
+    EVP_PKEY_assign_EC_KEY(key.get(), ec);
+    return key;
+}
+#endif
 
 // X || Y of [d]G on OpenSSL's SM2 curve.
 inline Bytes Sm2PublicOf(const Bytes& d) {
