@@ -193,6 +193,22 @@ TEST_F(Sm2Hooks, NamesObjectsAndCrossReferenceAfterStartUp) {
     EXPECT_EQ(smcrypto::SMObjectNid(924), signature);
 }
 
+// A public EC key of a named group through EVP_PKEY_fromdata.
+Pkey EcFromData(const char* group, EVP_PKEY* valuesOf) {
+    unsigned char pub[133];
+    size_t pubLength = 0;
+    EVP_PKEY_get_octet_string_param(valuesOf, "pub", pub, sizeof pub, &pubLength);
+    OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_utf8_string("group", const_cast<char*>(group), 0),
+        OSSL_PARAM_construct_octet_string("pub", pub, pubLength),
+        OSSL_PARAM_construct_end(),
+    };
+    Ctx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+    EVP_PKEY* key = nullptr;
+    if (ctx && EVP_PKEY_fromdata_init(ctx.get()) == 1) EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params);
+    return Pkey(key);
+}
+
 // OpenSSL's own keys stay provider keys with OpenSSL's own SM2 and ECDSA.
 TEST_F(Sm2Hooks, DecodersFromdataAndOpenSslKeysAreUntouched) {
     Pkey sm2 = ReadPemKey("sm2.key");
@@ -205,6 +221,8 @@ TEST_F(Sm2Hooks, DecodersFromdataAndOpenSslKeysAreUntouched) {
     BN_bn2binpad(scalar, d.data(), 32);
     BN_clear_free(scalar);
     Pkey made = MakeSm2Key(d, Sm2PublicOf(d));
+    X509Ptr p256Cert = ReadCert("p256.der");
+    Pkey madeEc = EcFromData("prime256v1", p256.get());
     const struct {
         const char* what;
         EVP_PKEY* key;
@@ -212,8 +230,10 @@ TEST_F(Sm2Hooks, DecodersFromdataAndOpenSslKeysAreUntouched) {
     } keys[] = {
         {"PEM SM2", sm2.get(), "SM2"},
         {"PEM P-256", p256.get(), "EC"},
-        {"certificate", X509_get0_pubkey(cert.get()), "SM2"},
-        {"fromdata", made.get(), "SM2"},
+        {"SM2 certificate", X509_get0_pubkey(cert.get()), "SM2"},
+        {"P-256 certificate", p256Cert ? X509_get0_pubkey(p256Cert.get()) : nullptr, "EC"},
+        {"fromdata SM2", made.get(), "SM2"},
+        {"fromdata P-256", madeEc.get(), "EC"},
     };
     for (const auto& k : keys) {
         ASSERT_NE(nullptr, k.key) << k.what;
@@ -224,7 +244,9 @@ TEST_F(Sm2Hooks, DecodersFromdataAndOpenSslKeysAreUntouched) {
     EXPECT_TRUE(OpenSslSm2Verify(sm2.get(), message, OpenSslSm2Sign(made.get(), message)));
     EXPECT_EQ(message, OpenSslSm2Crypt(sm2.get(), OpenSslSm2Crypt(made.get(), message, true), false));
     const Bytes digest = Sm3(message);
-    EXPECT_EQ(1, Verify(p256.get(), digest, Sign(p256.get(), digest))) << "OpenSSL's ECDSA";
+    const Bytes ecdsa = Sign(p256.get(), digest);
+    EXPECT_EQ(1, Verify(p256.get(), digest, ecdsa)) << "OpenSSL's ECDSA";
+    EXPECT_EQ(1, Verify(madeEc.get(), digest, ecdsa));
     EXPECT_EQ(0u, ERR_peek_error());
 }
 
