@@ -263,7 +263,7 @@ TEST_F(Sm2Hooks, CertificateVerification) {
     Pkey legacyP256 = LegacyOf(X509_get0_pubkey(p256.get()));
 
     // The default-identity certificate with one signature byte changed, and
-    // signed again without Z (e = SM3 of the signed part alone).
+    // signed again without Z (e = SM3 of the to-be-signed certificate alone).
     X509Ptr tampered(X509_dup(defaultId.get()));
     const ASN1_BIT_STRING* signature = nullptr;
     X509_get0_signature(&signature, nullptr, tampered.get());
