@@ -13,9 +13,13 @@ file(MAKE_DIRECTORY "${WORK_DIR}/values")
 set(values "${WORK_DIR}/values")
 set(tree "${WORK_DIR}/tree")
 
-function(configure out_rc out_text)
+# Configures the release tree; `cas` is the trust chain's files separated by
+# "|" (a list does not survive the command line whole).
+function(configure out_rc out_text cas)
+  string(REPLACE "|" ";" cas "${cas}")
+  file(WRITE "${WORK_DIR}/chain.cmake" "set(CERTAIDE_CERTCHAIN_CAS \"${cas}\" CACHE STRING \"\" FORCE)\n")
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${tree}" -G "${GENERATOR}"
+    COMMAND ${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${tree}" -G "${GENERATOR}" -C "${WORK_DIR}/chain.cmake"
             "-DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}" "-DOPENSSL_PREFIX=${OPENSSL_PREFIX}"
             "-DMINIZIP_PREFIX=${MINIZIP_PREFIX}" -DBUILD_TESTING=OFF
             -DKEYLINQ_TEST_BINDING=OFF -DCERTAIDE_TEST_BINDING=OFF ${ARGN}
@@ -34,10 +38,9 @@ if(NOT rc EQUAL 0)
 endif()
 
 # 1. The test values: refused, each named, with what to supply.
-configure(rc text
+configure(rc text "${values}/root-copy.der|${SOURCE_DIR}/tests/fixtures/code-signing/intermediate.pem"
   "-DKEYLINQ_ROOT_SM2_PUBKEY=${SOURCE_DIR}/keylinq/device/roots/test-root-sm2.hex"
   "-DKEYLINQ_ROOT_RSA_PUBKEY=${values}/vendor-rsa.hex"
-  "-DCERTAIDE_CERTCHAIN_CAS=${values}/root-copy.der;${SOURCE_DIR}/tests/fixtures/code-signing/intermediate.pem"
   -DALLOW_TEST_ROOTS=OFF)
 string(REGEX REPLACE "\n +" " " flat "${text}")  # CMake wraps the message's lines
 set(expected
@@ -75,10 +78,9 @@ execute_process(COMMAND ${OPENSSL} req -x509 -newkey ec -pkeyopt ec_paramgen_cur
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "openssl could not make the deployment's CA")
 endif()
-configure(rc text
+configure(rc text "${values}/deploy-ca.pem"
   "-DKEYLINQ_ROOT_SM2_PUBKEY=${values}/deploy-sm2.hex"
-  "-DKEYLINQ_ROOT_RSA_PUBKEY=${values}/deploy-rsa.hex"
-  "-DCERTAIDE_CERTCHAIN_CAS=${values}/deploy-ca.pem")
+  "-DKEYLINQ_ROOT_RSA_PUBKEY=${values}/deploy-rsa.hex")
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the release configuration with a deployment's values failed:\n${text}")
 endif()
@@ -89,14 +91,15 @@ endif()
 
 # 3. The test values on purpose: configures, with a warning.
 configure(rc text
+  "${SOURCE_DIR}/tests/fixtures/code-signing/root.pem|${SOURCE_DIR}/tests/fixtures/code-signing/intermediate.pem"
   "-DKEYLINQ_ROOT_SM2_PUBKEY=${SOURCE_DIR}/keylinq/device/roots/test-root-sm2.hex"
   "-DKEYLINQ_ROOT_RSA_PUBKEY=${SOURCE_DIR}/keylinq/device/roots/test-root-rsa1024.hex"
-  "-DCERTAIDE_CERTCHAIN_CAS=${SOURCE_DIR}/tests/fixtures/code-signing/root.pem;${SOURCE_DIR}/tests/fixtures/code-signing/intermediate.pem"
   -DALLOW_TEST_ROOTS=ON)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the release configuration with ALLOW_TEST_ROOTS=ON failed:\n${text}")
 endif()
-string(FIND "${text}" "ALLOW_TEST_ROOTS: this build without the test bindings trusts the project's test roots" at)
+string(REGEX REPLACE "\n +" " " flat "${text}")
+string(FIND "${flat}" "ALLOW_TEST_ROOTS: this build without the test bindings trusts the project's test roots" at)
 if(at EQUAL -1)
   message(FATAL_ERROR "no warning with ALLOW_TEST_ROOTS=ON:\n${text}")
 endif()

@@ -315,7 +315,7 @@ TEST_F(SKFFiles, DeletingALargeFileRemovesEveryDataFile) {
     EXPECT_EQ(SAR_OK, Create("big2", ULONG(big.size())));
     EXPECT_EQ(SAR_OK, Create("big3", ULONG(big.size())));
     ASSERT_EQ(0u, control.Files(key.KeyId(), files, &freeSpace));
-    EXPECT_EQ(13u, files.size());  // the record file, 0xD020, 0xD040-0xD045, 0xD060-0xD065
+    EXPECT_EQ(14u, files.size());  // the record file, 0xD020, 0xD040-0xD045, 0xD060-0xD065
     EXPECT_EQ(1u, files.count(0xD065));
     EXPECT_EQ(1024u, freeSpace);
 }

@@ -214,9 +214,12 @@ TEST_F(SKFKeyHandles, BadPaddingIsDecryptPadErrOnKeyAndHost) {
     for (ULONG alg : {SGD_SM4_ECB, SGD_3DES_ECB}) {
         SCOPED_TRACE(alg);
         HANDLE h = SetKey(alg == SGD_SM4_ECB ? sm4Key : desKey, alg);
-        const Bytes block(alg == SGD_SM4_ECB ? 16 : 8, 0x00);  // ends in 00: no padding
-        Bytes cipher = OneShot(h, true, Param({}, 0), block);
-        ASSERT_EQ(block.size(), cipher.size());
+        // The first block of a padded ECB encryption of zeros: it ends in 00,
+        // which is no padding.
+        const Bytes block(alg == SGD_SM4_ECB ? 16 : 8, 0x00);
+        Bytes cipher = OneShot(h, true, Param({}, 1), block);
+        ASSERT_EQ(2 * block.size(), cipher.size());
+        cipher.resize(block.size());
         Bytes out(64);
         ULONG len = ULONG(out.size());
         ASSERT_EQ(SAR_OK, k.SKF_DecryptInit(h, Param({}, 1)));
