@@ -17,8 +17,11 @@
 #define RESULT_BASE64_DECODE_FAILED   ((HRESULT)0xA0071005)  // no bytes were decoded
 
 // Folds a Windows error value or a callee's result into a result code.
-// 0 and negative values pass unchanged; a positive value keeps its low 16
-// bits under 0xA007 when it has the customer bit 0x20000000, else 0x8007.
+// 0 and negative values pass unchanged. Certaide: a positive value keeps its
+// low 16 bits under 0xA007 when it has the customer bit 0x20000000, else
+// 0x8007. Keylinq (built with TRACE_FOR_KEYLINQ): a positive value that is a
+// GM/T 0016 result code (bits 0x08000000 and 0x02000000) passes unchanged,
+// any other keeps its low 16 bits under 0x8007.
 HRESULT HResultFromError(LONG value);
 
 // The thread's last error folded by HResultFromError; 0 becomes E_FAIL.

@@ -91,7 +91,13 @@ void TraceValueString(const wchar_t* text, const wchar_t* value) {
 HRESULT HResultFromError(LONG value) {
     if (value <= 0) return value;
     const ULONG low = static_cast<ULONG>(value) & 0xFFFF;
+#ifdef TRACE_FOR_KEYLINQ
+    // Keylinq: a GM/T 0016 result code (0x0A00xxxx: bits 0x08000000 and
+    // 0x02000000) passes as it is; every other positive value is 0x8007xxxx.
+    if ((static_cast<ULONG>(value) & 0x0A000000) == 0x0A000000) return value;
+#else
     if (static_cast<ULONG>(value) & 0x20000000) return static_cast<HRESULT>(low | 0xA0070000);
+#endif
     return static_cast<HRESULT>(low | 0x80070000);
 }
 

@@ -2,11 +2,25 @@
 #include "ImageStatic.h"
 
 #include <cstring>
+#include <new>
 
 #include "ResultCodes.h"
 #include "TraceHelper.h"
 
 #define TRACE_MODULE L"ImageStatic"
+
+namespace {
+
+// A GDI+ bitmap in memory of GDI+'s own allocation. That allocation answers
+// null when it fails, and `new Gdiplus::Bitmap` (Bitmap::FromStream too)
+// would run the constructor on that null: here a failed allocation is null.
+template <typename... Args>
+Gdiplus::Bitmap* NewBitmap(Args... args) {
+    void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(Gdiplus::Bitmap));
+    return memory ? ::new (memory) Gdiplus::Bitmap(args...) : nullptr;
+}
+
+}  // namespace
 
 CImageStatic::~CImageStatic() {
     if (m_hWnd && IsWindow(m_hWnd) && m_oldProc) {
@@ -96,14 +110,20 @@ uint32_t LoadImageFromData(const void* data, uint32_t size, Gdiplus::Image** ppI
         GlobalFree(block);
         return hr;
     }
-    decoded = Gdiplus::Bitmap::FromStream(stream);
-    if (decoded && decoded->GetLastStatus() == Gdiplus::Ok) {
+    decoded = NewBitmap(stream, FALSE);
+    if (!decoded) {
+        hr = 0x8007000Eu;  // E_OUTOFMEMORY
+        TRACE_FAIL(L"Gdiplus::Bitmap::FromStream", L"NULL == pBitmap", HRESULT(hr));
+    } else if (decoded->GetLastStatus() == Gdiplus::Ok) {
         // A copy that owns its pixels: the stream and the block go now, and
         // a decoder that reads lazily finds nothing missing later.
         const INT w = INT(decoded->GetWidth());
         const INT h = INT(decoded->GetHeight());
-        owned = new Gdiplus::Bitmap(w, h, PixelFormat32bppARGB);
-        if (owned->GetLastStatus() == Gdiplus::Ok) {
+        owned = NewBitmap(w, h, PixelFormat32bppARGB);
+        if (!owned) {
+            hr = 0x8007000Eu;
+            TRACE_FAIL(L"new Gdiplus::Bitmap", L"NULL == pBitmap", HRESULT(hr));
+        } else if (owned->GetLastStatus() == Gdiplus::Ok) {
             Gdiplus::Rect rect(0, 0, w, h);
             Gdiplus::BitmapData source = {};
             Gdiplus::BitmapData dest = {};
@@ -130,6 +150,7 @@ uint32_t LoadImageFromData(const void* data, uint32_t size, Gdiplus::Image** ppI
     delete decoded;
     stream->Release();
     GlobalFree(block);
+    if (hr != 0) return hr;
     if (!owned) {
         TRACE_FAIL(L"Gdiplus::Bitmap::FromStream", L"NULL == pImage", HRESULT(0x80004003u));
         return 0x80004003u;

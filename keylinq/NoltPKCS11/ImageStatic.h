@@ -35,7 +35,7 @@ private:
 uint32_t LoadImageFromResource(HMODULE hModule, UINT id, const wchar_t* type, Gdiplus::Image** ppImage);
 // A GDI+ bitmap that owns its pixels, decoded from the bytes (which may be
 // released at once): 0x80070057 for null or empty data, 0x80004003 when
-// they decode to no image.
+// they decode to no image, 0x8007000E when GDI+ cannot allocate the copy.
 uint32_t LoadImageFromData(const void* data, uint32_t size, Gdiplus::Image** ppImage);
 
 // GDI+ started for one object's lifetime.

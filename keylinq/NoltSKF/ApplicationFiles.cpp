@@ -294,13 +294,22 @@ exit:
     return hr;
 }
 
+// Removes every data file of record i. The files of a content are made
+// from the record's first id on without a gap: the first four are always
+// asked for (a content of up to four files costs four commands), and from
+// the fourth on the first id that the key does not have ends the range.
 uint32_t CApplicationObject::ClearDataObjectFiles(uint32_t nIndex) {
     TRACE_NAME(L"CApplicationObject::ClearDataObjectFiles");
     uint32_t hr = 0;
     const uint16_t first = FirstDataFile(nIndex);
     CHECK_GOTO(nIndex >= MAX_DATA_RECORD_NUMBER, L"CHECK nIndex", SAR_OBJERR);
-    for (uint32_t k = 0; k < DATA_OBJECT_FILES_CLEARED; ++k) {
-        hr = DeleteDataFileTolerant(uint16_t(first + k));
+    for (uint32_t k = 0; k < DATA_OBJECT_FILE_ID_STEP; ++k) {
+        hr = FoldObjectResult(CDeviceOperator::DeleteCosFile(uint16_t(first + k)));
+        if (hr == KEY_E_FILE_NOT_FOUND) {
+            hr = 0;
+            if (k + 1 >= DATA_OBJECT_FILES_CLEARED) break;
+            continue;
+        }
         CHECK_GOTO(hr != 0, L"DeleteCosFile: Data Object file", hr);
     }
 exit:

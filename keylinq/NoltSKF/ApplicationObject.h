@@ -27,7 +27,8 @@ constexpr uint32_t OBJECT_NAME_FIELD = 64;
 // A content spans at most the 32 data files of its record: header and
 // content together at most 32 x 24576 bytes.
 constexpr uint32_t MAX_DATA_OBJECT_LEN = DATA_OBJECT_FILE_ID_STEP * MAX_FILE_CONTENT_LEN - 8;  // 786,424
-// Data files that a delete removes.
+// Data files that a delete always asks the key to remove; it goes on with
+// the next ones of the record while the key has them.
 constexpr uint32_t DATA_OBJECT_FILES_CLEARED = 4;
 #define CONTAINER_CONFIG_FILE "Container.ini"
 

@@ -1,6 +1,8 @@
-// The container object: its record, type, certificates (key pairs and
-// signatures in ContainerKeys.cpp); the session-key and agreement slots
-// answer "not supported yet" until their family comes.
+// The container object: its record, type and certificates. Key pairs,
+// public keys and signatures are in ContainerKeys.cpp; wrapped session keys
+// and the SM2 key agreement, both roles, in ContainerSessionKeys.cpp. Only
+// exporting a session key answers SAR_NOTSUPPORTYETERR: the library never
+// hands a session key out wrapped.
 #include "ContainerObject.h"
 
 #include <cstring>

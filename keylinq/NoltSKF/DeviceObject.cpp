@@ -1,6 +1,11 @@
-// The device object: device information, label, raw commands, random
-// numbers and the public-key operations with the caller's keys; the
-// key-handle slots answer "not supported yet" until their family comes.
+// The device object: device information, label, raw commands, the
+// application list and its opening, random numbers and the public-key
+// operations with the caller's keys on the host, and the key handles it
+// makes (SetSymmKey: a session key, on the key for SM1 and SM4, on the host
+// for triple DES; DigestInit: a host digest, with the signer's Z value for
+// SM3). What the key does not offer answers
+// SAR_NOTSUPPORTYETERR: device authentication, creating and deleting
+// applications, and the operations with external private keys.
 #include "DeviceObject.h"
 
 #include <cstring>

@@ -1,6 +1,8 @@
 // The result mapping of the exports. An HRESULT made from a Win32 or
 // library code is first reduced to that code; the table then gives the SAR_*
-// code. Every mapping that changes the code is traced under flag 0x02.
+// code. Every export answers SAR_OK, a SAR_* code or a key's status word
+// under 0xAA00, never a bare Win32 number: a reduced code without a row is
+// SAR_FAIL. Every mapping that changes the code is traced under flag 0x02.
 #include "SarFromResult.h"
 
 #include <cwchar>
@@ -17,11 +19,16 @@ struct ResultRow {
 
 // Codes after the HRESULT reduction, in lookup order.
 const ResultRow kRows[] = {
+    {6, SAR_FAIL},                    // a system library or the device mutex is missing
     {8, SAR_MEMORYERR},               // not enough memory (Win32)
+    {13, SAR_FAIL},                   // the key's reply is shorter than it must be, or no answer at all
     {14, SAR_MEMORYERR},              // E_OUTOFMEMORY
     {34, SAR_NOT_EVENTERR},           // no device-event wait to cancel
+    {55, SAR_DEVICE_REMOVED},         // ERROR_DEV_NOT_EXIST: the key's device is gone
     {87, SAR_INVALIDPARAMERR},        // invalid parameter (Win32)
+    {100, SAR_GENRANDERR},            // the host's random generator failed
     {170, SAR_FAIL},                  // ERROR_BUSY: the device still has objects open
+    {234, SAR_DECRYPTPADERR},         // a host cipher's final step: the padding does not hold
     {257, SAR_INVALIDPARAMERR},       // a required pointer or object is missing
     {258, SAR_MEMORYERR},             // an allocation of the library failed
     {259, SAR_BUFFER_TOO_SMALL},
@@ -36,7 +43,12 @@ const ResultRow kRows[] = {
     {277, SAR_FAIL},
     {278, SAR_KEYUSAGEERR},
     {523, SAR_FILEERR},
+    {528, SAR_FAIL},                  // a host cipher's key set-up or a digest's start
+    {529, SAR_FAIL},                  // a host cipher's update
+    {1167, SAR_DEVICE_REMOVED},       // ERROR_DEVICE_NOT_CONNECTED: the key was pulled out
     {1460, SAR_TIMEOUTERR},           // ERROR_TIMEOUT: the device mutex stayed taken
+    {6000, SAR_INDATAERR},            // a host public-key operation refused its input (at or above the modulus)
+    {6001, SAR_INDATAERR},            // the raw RSA operation refused its input
     {0x80006982u, SAR_USER_NOT_LOGGED_IN},
     {0x80006983u, SAR_PIN_LOCKED},
     {0x800063C0u, SAR_PIN_LOCKED},    // no try left
@@ -59,16 +71,15 @@ uint32_t Lookup(uint32_t code) {
     if ((code & 0xFFFFFFF0u) == 0x800063C0u) return SAR_PIN_INCORRECT;  // x tries left, x = 1..15
     if ((code & 0x80090000u) == 0x80090000u) return SAR_FAIL;
     if (code & 0x80000000u) return (code & 0xFFFFu) | 0xAA000000u;
-    return code;
+    if (code == 0 || (code & 0xFFFF0000u) == 0x0A000000u) return code;  // SAR_OK and the SAR_* codes
+    // A Win32 or library number without a row of its own: never handed to
+    // the caller as a bare number.
+    return SAR_FAIL;
 }
 
 }  // namespace
 
-uint32_t FoldObjectResult(uint32_t code) {
-    if (code != 0 && (code & 0x80000000u) == 0 && (code & 0x0A000000u) != 0x0A000000u)
-        return (code & 0xFFFFu) | 0x80070000u;
-    return code;
-}
+uint32_t FoldObjectResult(uint32_t code) { return uint32_t(HResultFromError(LONG(code))); }
 
 uint32_t SarFromResult(uint32_t code) {
     uint32_t reduced = code;

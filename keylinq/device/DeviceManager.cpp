@@ -16,14 +16,6 @@
 
 namespace {
 
-// A positive code that is not already an SKF code becomes 0x8007 followed
-// by its low 16 bits; every other code passes unchanged.
-uint32_t FoldManagerResult(uint32_t code) {
-    if (code != 0 && (code & 0x80000000u) == 0 && (code & 0x0A000000u) != 0x0A000000u)
-        return (code & 0xFFFFu) | 0x80070000u;
-    return code;
-}
-
 // The device-interface class of HID devices (GUID_DEVINTERFACE_HID).
 const GUID kHidInterfaceClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
@@ -66,7 +58,7 @@ uint32_t CDeviceManager::CloseDevice(CDeviceOperator** ppDevice) {
     TRACE_NAME(L"CDeviceManager::CloseDevice");
     uint32_t hr = 0;
     CHECK_GOTO(!ppDevice || !*ppDevice, L"CHECK pDevice", DEVMGR_E_NULL_OBJECT);
-    hr = FoldManagerResult((*ppDevice)->Finalize());
+    hr = FoldResult((*ppDevice)->Finalize());
     CHECK_GOTO(hr != 0, L"Finalize", hr);
     TRACE_STEP(L"Finalize");
     delete *ppDevice;
@@ -95,12 +87,12 @@ uint32_t CQuibManager::OpenDevice(DWORD driverType, const char* pszDevicePath, u
     CQuibContext* pContext = new (std::nothrow) CQuibContext();
 
     CHECK_GOTO(!pContext, L"new CQuibContext", DEVMGR_E_OBJECT_MEMORY);
-    hr = FoldManagerResult(pContext->Open(driverType, pszDevicePath));
+    hr = FoldResult(pContext->Open(driverType, pszDevicePath));
     CHECK_GOTO(hr != 0, L"Open", hr);
     TRACE_STEP(L"Open");
     pDevice = NewEditionDeviceObject(pContext);
     CHECK_GOTO(!pDevice, L"new CDeviceZOPRA", DEVMGR_E_OBJECT_MEMORY);
-    hr = FoldManagerResult(pDevice->Initialize(nFlags));
+    hr = FoldResult(pDevice->Initialize(nFlags));
     CHECK_GOTO(hr != 0, L"Initialize", hr);
     TRACE_STEP(L"Initialize");
     *ppDevice = pDevice;
@@ -189,9 +181,9 @@ uint32_t CNoltManager::OpenDevice(DWORD driverType, const char* pszDevicePath, u
     CNoltContext* pContext = new (std::nothrow) CNoltContext();
 
     CHECK_GOTO(!pContext, L"new CNoltContext", DEVMGR_E_NO_MEMORY);
-    hr = FoldManagerResult(pContext->Open(driverType, pszDevicePath));
+    hr = FoldResult(pContext->Open(driverType, pszDevicePath));
     CHECK_GOTO(hr != 0, L"Open", hr);
-    hr = FoldManagerResult(pContext->GetAPDUFile()->OpenApplication(appInfo, &appInfoLen));
+    hr = FoldResult(pContext->GetAPDUFile()->OpenApplication(appInfo, &appInfoLen));
     CHECK_GOTO(hr != 0, L"OpenApplication", hr);
     // A key carrying the administrator-key marker gets a plain operator;
     // every other key the platform operator (2048-byte flash blocks).
@@ -202,7 +194,7 @@ uint32_t CNoltManager::OpenDevice(DWORD driverType, const char* pszDevicePath, u
         pOperator = new (std::nothrow) CNoltOperator(pContext);
     }
     CHECK_GOTO(!pOperator, L"new CDeviceOperator", DEVMGR_E_NO_MEMORY);
-    hr = FoldManagerResult(pOperator->Initialize(nFlags));
+    hr = FoldResult(pOperator->Initialize(nFlags));
     CHECK_GOTO(hr != 0, L"Initialize", hr);
     *ppDevice = pOperator;
     return 0;

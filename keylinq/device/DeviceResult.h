@@ -1,7 +1,8 @@
 #pragma once
-// Result folding of the device stack: a positive value coming back from a
-// call (a Win32 error number) becomes 0x8007xxxx (0xA007xxxx with the
-// customer bit); 0 and failure codes pass unchanged.
+// Result folding of the device stack, Keylinq's fold (HResultFromError of
+// Keylinq's build): a positive value coming back from a call (a Win32 error
+// number) becomes 0x8007xxxx, a GM/T 0016 result code (0x0A00xxxx) stays;
+// 0 and failure codes pass unchanged.
 #include <cstdint>
 
 #include "ResultCodes.h"

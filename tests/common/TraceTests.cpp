@@ -163,14 +163,26 @@ TEST(TraceFold, ResultCodeFolding) {
     };
     const Row rows[] = {
         {5, static_cast<HRESULT>(0x80070005)},
+        {0x00010000, static_cast<HRESULT>(0x80070000)},
+        {static_cast<LONG>(0x80090005), static_cast<HRESULT>(0x80090005)},
+        {static_cast<LONG>(0x8000F102), static_cast<HRESULT>(0x8000F102)},
+        {0, 0},
+        {-1, -1},
+#ifdef TRACE_FOR_KEYLINQ
+        // Keylinq: GM/T 0016 codes (bits 0x0A000000) pass, no 0xA007 case.
+        {0x0A000005, 0x0A000005},
+        {0x0A000024, 0x0A000024},
+        {0x7FFF0001, 0x7FFF0001},                        // both bits set
+        {0x08000057, static_cast<HRESULT>(0x80070057)},  // one of the two bits only
+        {0x02000057, static_cast<HRESULT>(0x80070057)},
+        {0x2000ABCD, static_cast<HRESULT>(0x8007ABCD)},  // customer bit: no 0xA007
+        {0x2123ABCD, static_cast<HRESULT>(0x8007ABCD)},
+#else
         {0x0A000005, static_cast<HRESULT>(0x80070005)},  // a positive key-library code folds too
         {0x2000ABCD, static_cast<HRESULT>(0xA007ABCD)},  // customer bit
         {0x2123ABCD, static_cast<HRESULT>(0xA007ABCD)},
         {0x7FFF0001, static_cast<HRESULT>(0xA0070001)},
-        {0x00010000, static_cast<HRESULT>(0x80070000)},
-        {static_cast<LONG>(0x80090005), static_cast<HRESULT>(0x80090005)},
-        {0, 0},
-        {-1, -1},
+#endif
     };
     for (const Row& row : rows) EXPECT_EQ(HResultFromError(row.in), row.out) << std::hex << row.in;
 

@@ -3,6 +3,7 @@
 // record shows what was sent.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -278,6 +279,45 @@ TEST_F(SKFFiles, ContentsAcrossDataFilesAndTheirLimits) {
     EXPECT_EQ(SAR_INDATALENERR, Write("two", std::vector<BYTE>(786425, 1)));
     EXPECT_TRUE(key.Record().empty());
     EXPECT_EQ(two, Read("two", &rc));
+}
+
+// A content over more than four data files: deleting it removes every one
+// of them (the key's own file listing), and their space serves files of
+// other records again.
+TEST_F(SKFFiles, DeletingALargeFileRemovesEveryDataFile) {
+    constexpr uint32_t kDataFile = 24576;
+    constexpr uint32_t kRecordFile = 592;
+    // Six data files: the header and 5 × 24576 + 92 content bytes.
+    const std::vector<BYTE> big = Pattern(5 * kDataFile + 92, 9);
+    const uint32_t stored = uint32_t(big.size()) + 8;
+    // Room for the record file, one small file and two such contents, no more.
+    ASSERT_EQ(0u, control.SetDataSpace(key.KeyId(), kRecordFile + 16 + 2 * stored + 1024));
+    std::map<uint16_t, uint32_t> files;
+    uint32_t freeSpace = 0;
+    ASSERT_EQ(SAR_OK, Create("big", ULONG(big.size())));
+    ASSERT_EQ(SAR_OK, Write("big", big));
+    ULONG rc = 0;
+    EXPECT_EQ(big, Read("big", &rc));
+    ASSERT_EQ(0u, control.Files(key.KeyId(), files, nullptr));
+    const std::map<uint16_t, uint32_t> written = {{0xD000, kRecordFile}, {0xD020, kDataFile}, {0xD021, kDataFile},
+                                                  {0xD022, kDataFile},   {0xD023, kDataFile}, {0xD024, kDataFile},
+                                                  {0xD025, 100}};
+    EXPECT_EQ(written, files);
+
+    ASSERT_EQ(SAR_OK, Delete("big"));
+    ASSERT_EQ(0u, control.Files(key.KeyId(), files, &freeSpace));
+    EXPECT_EQ((std::map<uint16_t, uint32_t>{{0xD000, kRecordFile}}), files) << "data files left on the key";
+    EXPECT_EQ(16 + 2 * stored + 1024, freeSpace);
+
+    // A small file takes the freed record; two large ones in the next two
+    // records need all the space that the deleted file held.
+    ASSERT_EQ(SAR_OK, Create("small", 16));
+    EXPECT_EQ(SAR_OK, Create("big2", ULONG(big.size())));
+    EXPECT_EQ(SAR_OK, Create("big3", ULONG(big.size())));
+    ASSERT_EQ(0u, control.Files(key.KeyId(), files, &freeSpace));
+    EXPECT_EQ(14u, files.size());  // the record file, 0xD020, 0xD040-0xD045, 0xD060-0xD065
+    EXPECT_EQ(1u, files.count(0xD065));
+    EXPECT_EQ(1024u, freeSpace);
 }
 
 TEST_F(SKFFiles, RecordsThatCannotBeReadStayUnlisted) {

@@ -396,6 +396,10 @@ TEST_F(SKFKeyCrypto, RsaVerificationAndPublicOperation) {
     len = 255;
     EXPECT_EQ(SAR_BUFFER_TOO_SMALL, k.SKF_ExtRSAPubKeyOperation(key.dev, &blob, input.data(), 256, out.data(), &len));
     EXPECT_EQ(256u, len);
+    // An input at or above the modulus is the caller's data, refused as such.
+    Bytes above(256, 0xFF);
+    len = 256;
+    EXPECT_EQ(SAR_INDATAERR, k.SKF_ExtRSAPubKeyOperation(key.dev, &blob, above.data(), 256, out.data(), &len));
 }
 
 TEST_F(SKFKeyCrypto, EnvelopedKeyPairsImport) {

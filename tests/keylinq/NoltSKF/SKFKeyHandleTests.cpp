@@ -205,6 +205,33 @@ TEST_F(SKFKeyHandles, CiphersEqualEvp) {
     EXPECT_EQ(reinterpret_cast<HANDLE>(0x77), none);
 }
 
+// A decryption whose last block holds no valid padding answers
+// SAR_DECRYPTPADERR, from the key's SM4 and the host's triple DES alike,
+// one-shot and at the final step.
+TEST_F(SKFKeyHandles, BadPaddingIsDecryptPadErrOnKeyAndHost) {
+    const Bytes sm4Key = Pattern(16, 0x31);
+    const Bytes desKey = Pattern(24, 0x32);
+    for (ULONG alg : {SGD_SM4_ECB, SGD_3DES_ECB}) {
+        SCOPED_TRACE(alg);
+        HANDLE h = SetKey(alg == SGD_SM4_ECB ? sm4Key : desKey, alg);
+        // The first block of a padded ECB encryption of zeros: it ends in 00,
+        // which is no padding.
+        const Bytes block(alg == SGD_SM4_ECB ? 16 : 8, 0x00);
+        Bytes cipher = OneShot(h, true, Param({}, 1), block);
+        ASSERT_EQ(2 * block.size(), cipher.size());
+        cipher.resize(block.size());
+        Bytes out(64);
+        ULONG len = ULONG(out.size());
+        ASSERT_EQ(SAR_OK, k.SKF_DecryptInit(h, Param({}, 1)));
+        EXPECT_EQ(SAR_DECRYPTPADERR, k.SKF_Decrypt(h, cipher.data(), ULONG(cipher.size()), out.data(), &len));
+        ASSERT_EQ(SAR_OK, k.SKF_DecryptInit(h, Param({}, 1)));
+        len = ULONG(out.size());
+        ASSERT_EQ(SAR_OK, k.SKF_DecryptUpdate(h, cipher.data(), ULONG(cipher.size()), out.data(), &len));
+        len = ULONG(out.size());
+        EXPECT_EQ(SAR_DECRYPTPADERR, k.SKF_DecryptFinal(h, out.data(), &len));
+    }
+}
+
 TEST_F(SKFKeyHandles, EncryptFinalKeepsToTheCallersRoom) {
     const Bytes sm4Key = Pattern(16, 0x61);
     const Bytes desKey = Pattern(24, 0x62);

@@ -52,7 +52,7 @@ TEST(SarFromResult, MapsEveryRowOfTheTable) {
         {0x800B0109u, SAR_FAIL},              // any code with all bits of 0x80090000
         {0x800D0001u, SAR_FAIL},
         {0x80006A86u, 0xAA006A86u},           // a status word without a row
-        {0x800F1234u, 0x1234u},               // 0x800F... is reduced first, then has no row
+        {0x800F1234u, SAR_FAIL},              // 0x800F... is reduced first, then has no row
         {SAR_PIN_INCORRECT, SAR_PIN_INCORRECT},  // SAR_* codes pass
         {SAR_NOTSUPPORTYETERR, SAR_NOTSUPPORTYETERR},
     };
@@ -67,6 +67,43 @@ TEST(SarFromResult, MapsFormerBareNumbersToSarCodes) {
     EXPECT_EQ(SAR_NOTINITIALIZEERR, SarFromResult(0x80070107u));   // no session key, was 263
     EXPECT_EQ(SAR_DEVICE_REMOVED, SarFromResult(0x80070111u));     // device unreachable, was 273
     EXPECT_EQ(SAR_TIMEOUTERR, SarFromResult(0x800705B4u));         // the device mutex stayed taken
+    const Row rows[] = {
+        {0x800700EAu, SAR_DECRYPTPADERR},   // host triple DES / SM4 final with bad padding, was 234
+        {0x80071770u, SAR_INDATAERR},       // host RSA input at or above the modulus, was 6000
+        {0x80071771u, SAR_INDATAERR},       // the raw RSA operation, was 6001
+        {0x8007000Du, SAR_FAIL},            // a short reply from the key, was 13
+        {0x80070006u, SAR_FAIL},            // a system library missing, was 6
+        {0x80070064u, SAR_GENRANDERR},      // the host's random generator, was 100
+        {0x80070210u, SAR_FAIL},            // host key set-up, was 528
+        {0x80070211u, SAR_FAIL},            // host cipher update, was 529
+        {0x8007048Fu, SAR_DEVICE_REMOVED},  // the key pulled out, was 1167
+        {0x80070037u, SAR_DEVICE_REMOVED},  // the key's device gone, was 55
+        {0x80070005u, SAR_FAIL},            // any other Win32 error, e.g. access denied, was 5
+        {0xA0071004u, SAR_FAIL},            // a customer-bit HRESULT reduces to 0x20001004
+    };
+    for (const Row& row : rows) EXPECT_EQ(row.expected, SarFromResult(row.code)) << std::hex << row.code;
+}
+
+// Whatever an object returns, the export answers SAR_OK only for 0, and
+// otherwise a SAR_* code (0x0A00xxxx) or a key status word under 0xAA00:
+// never a bare Win32 or library number.
+TEST(SarFromResult, NoCodeReachesTheCallerAsABareNumber) {
+    const uint32_t highs[] = {0x00000000u, 0x80070000u, 0x800F0000u, 0xA0070000u, 0x80000000u,
+                              0x80090000u, 0x80100000u, 0x00AB0000u, 0x20000000u};
+    for (uint32_t high : highs) {
+        for (uint32_t low = 0; low <= 0xFFFFu; ++low) {
+            // An object's code as the frame hands it over (step 7 folds positive codes).
+            const uint32_t code = FoldObjectResult(high | low);
+            const uint32_t sar = SarFromResult(code);
+            const uint32_t kind = sar >> 16;
+            if (code == 0) {
+                EXPECT_EQ(SAR_OK, sar);
+                continue;
+            }
+            ASSERT_TRUE(kind == 0x0A00u || kind == 0xAA00u)
+                << std::hex << "code " << code << " answers " << sar;
+        }
+    }
 }
 
 TEST(SarFromResult, NeverTurnsAFailureIntoSuccess) {

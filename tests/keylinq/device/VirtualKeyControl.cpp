@@ -139,3 +139,23 @@ uint32_t VirtualKeyControl::ButtonState(uint32_t id, bool* waiting, uint32_t* tr
     if (minGapMs) *minGapMs = gap;
     return 0;
 }
+
+uint32_t VirtualKeyControl::Files(uint32_t id, std::map<uint16_t, uint32_t>& files, uint32_t* freeSpace) {
+    std::vector<uint8_t> data;
+    files.clear();
+    uint32_t error = Call(vk::Writer().u8(vk::CTL_FILES).u32(id).take(), &data);
+    if (error) return error;
+    vk::Reader r(data);
+    const uint32_t free = r.u32();
+    const uint32_t count = r.u32();
+    for (uint32_t i = 0; i < count && r.ok(); ++i) {
+        const uint16_t file = r.u16();
+        files[file] = r.u32();
+    }
+    if (!r.ok()) return vk::ERR_INVALID_PARAMETER;
+    if (freeSpace) *freeSpace = free;
+    return 0;
+}
+uint32_t VirtualKeyControl::SetDataSpace(uint32_t id, uint32_t bytes) {
+    return Call(vk::Writer().u8(vk::CTL_DATA_SPACE).u32(id).u32(bytes).take());
+}

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <map>
 #include <vector>
 
 #include "protocol/VkProtocol.h"
@@ -58,6 +59,10 @@ public:
     // The tries of the current or last wait and the shortest time between
     // two of them in ms (0xFFFFFFFF: fewer than two).
     uint32_t ButtonState(uint32_t id, bool* waiting, uint32_t* tries, uint32_t* minGapMs);
+    // The key's data files (id -> size) and the space they leave free.
+    uint32_t Files(uint32_t id, std::map<uint16_t, uint32_t>& files, uint32_t* freeSpace);
+    // The space the key's data files share (48 KiB unless set).
+    uint32_t SetDataSpace(uint32_t id, uint32_t bytes);
 
     // Any request of the control protocol; the key's reply data to `data`.
     uint32_t Request(const std::vector<uint8_t>& request, std::vector<uint8_t>* data = nullptr) {
