@@ -172,8 +172,9 @@ BOOL CALLBACK ListWindow(HWND window, LPARAM param) {
     if (pid != s->first) return TRUE;
     RECT r = {};
     GetWindowRect(window, &r);
-    *s->second += Format("%s%s(%ld,%ld)-(%ld,%ld)%s", s->second->empty() ? "" : "; ", ClassOf(window).c_str(),
-                         r.left, r.top, r.right, r.bottom, IsWindowVisible(window) ? "" : " hidden");
+    *s->second += Format("%s%s %p(%ld,%ld)-(%ld,%ld)%s owner %p", s->second->empty() ? "" : "; ",
+                         ClassOf(window).c_str(), static_cast<void*>(window), r.left, r.top, r.right, r.bottom,
+                         IsWindowVisible(window) ? "" : " hidden", static_cast<void*>(GetWindow(window, GW_OWNER)));
     return TRUE;
 }
 
@@ -218,8 +219,12 @@ BOOL CALLBACK MatchCertificateDialog(HWND hwnd, LPARAM param) {
     GetWindowThreadProcessId(hwnd, &pid);
     wchar_t cls[16] = {0};
     GetClassNameW(hwnd, cls, 16);
-    if (pid == s->processId && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(hwnd) &&
-        GetWindow(hwnd, GW_OWNER) == s->owner) {
+    // Wine's dialog has no owner (its CRYPTUI ignores hwndParent): there it
+    // must at least run on the owner's thread.
+    const HWND owner = GetWindow(hwnd, GW_OWNER);
+    const bool owned = owner == s->owner || (!owner && GetWindowThreadProcessId(hwnd, nullptr) ==
+                                                          GetWindowThreadProcessId(s->owner, nullptr));
+    if (pid == s->processId && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(hwnd) && owned) {
         s->found = hwnd;
         return FALSE;
     }
@@ -235,6 +240,26 @@ std::string SerialDigits(const std::string& text) {
             digits += char(std::toupper(static_cast<unsigned char>(c)));
         }
     return digits;
+}
+
+// Whether a field's text shows that serial (SerialDigits form): the bytes
+// as written ("1a 2b ...", Windows' order) or least significant first
+// (Wine's order).
+bool ShowsSerial(const std::string& text, const std::string& wanted) {
+    if (SerialDigits(text) == wanted) return true;
+    std::vector<std::string> bytes;
+    size_t at = 0;
+    while ((at = text.find_first_not_of(" \t\r\n", at)) != std::string::npos) {
+        const size_t end = std::min(text.find_first_of(" \t\r\n", at), text.size());
+        bytes.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    std::string reversed;
+    for (auto it = bytes.rbegin(); it != bytes.rend(); ++it) {
+        if (it->size() != 2) return false;
+        reversed += *it;
+    }
+    return SerialDigits(reversed) == wanted;
 }
 
 struct TextSearch {
@@ -281,14 +306,16 @@ bool CertificateDialogShowsSerial(HWND dialog, const std::string& serialHex, std
     DWORD_PTR ignored = 0;
     SendMessageTimeoutW(dialog, PSM_SETCURSEL, 1, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
     Sleep(300);
-    std::vector<std::string> texts;
+    std::vector<std::string> texts, read;
     HWND list = nullptr;
     for (int row = 0; row < 24; ++row) {
         texts.clear();
         TextSearch s{&texts, nullptr};
         EnumChildWindows(dialog, CollectTexts, reinterpret_cast<LPARAM>(&s));
-        for (const std::string& t : texts)
-            if (SerialDigits(t) == wanted) return true;
+        for (const std::string& t : texts) {
+            if (ShowsSerial(t, wanted)) return true;
+            if (std::find(read.begin(), read.end(), t) == read.end()) read.push_back(t);
+        }
         if (!list) {
             list = s.list;
             if (!list) break;
@@ -300,7 +327,7 @@ bool CertificateDialogShowsSerial(HWND dialog, const std::string& serialHex, std
     }
     if (seen) {
         seen->clear();
-        for (const std::string& t : texts) *seen += "[" + t + "]";
+        for (const std::string& t : read) *seen += "[" + t + "]";
         if (!list) *seen += " (no field list)";
     }
     return false;

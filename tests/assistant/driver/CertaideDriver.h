@@ -158,14 +158,16 @@ std::wstring UsbInterfacePath(WORD vendorId, WORD productId, const std::wstring&
 // ------------------------------------------------------------ the certificate dialog
 
 // The system's certificate dialog (CryptUIDlgViewCertificateW): a visible
-// top-level dialog ("#32770") of the process owned by `owner`; null when
-// none came within `ms`.
+// top-level dialog ("#32770") of the process owned by `owner`, or (Wine,
+// whose CRYPTUI leaves it without an owner and the owner enabled) one
+// without an owner on the owner's thread; null when none came within `ms`.
 HWND WaitCertificateDialog(DWORD processId, HWND owner, DWORD ms);
 // Whether the dialog shows the certificate of that serial number (hex, as
 // host OpenSSL prints it): its details page is chosen and its field list
 // walked row by row until a text field of the page holds the serial's
-// digits (blanks, case and leading zeros aside). `seen` gets the texts
-// read, for messages.
+// bytes, in their order or least significant first as Wine writes them
+// (blanks, case and leading zeros aside). `seen` gets the texts read, for
+// messages.
 bool CertificateDialogShowsSerial(HWND dialog, const std::string& serialHex, std::string* seen);
 // Closes it with its OK button; true once it is gone within `ms`.
 bool CloseCertificateDialog(HWND dialog, DWORD ms);
