@@ -1161,6 +1161,10 @@ TEST_F(CertaideRenewal, OutcomesAndAHeldRenewal) {
     EXPECT_TRUE(program.Alive()) << "ended during the renewal";
     EXPECT_EQ(0, journal.Count(mark, "renewal-end"));
     ASSERT_TRUE(StartsWith(control.Command("RELEASE"), "OK"));
+    // The listing during the renewal connected to the key again, after
+    // which the import asks for the PIN once more.
+    if (journal.WaitFor(exiting, [](const JournalLine& l) { return l.kind == "pindlg" && StartsWith(l.details, "shown kind=input"); }, 20000))
+        EnterPin(program, journal, exiting);
     EXPECT_EQ(0u, program.Wait(120000));
     EXPECT_FALSE(InstanceEventExists());
     JournalLine end;
