@@ -132,6 +132,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int nCmdSh
     int exitCode = 0;
 
     TraceRegister();
+    JournalTraceFailures();
     SetUnhandledExceptionFilter(&MiniDumper::ApplicationCrashHandler);
     CoInitialize(nullptr);
     OleInitialize(nullptr);

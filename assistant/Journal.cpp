@@ -3,7 +3,10 @@
 #ifdef CERTAIDE_TEST_BINDING
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
+
+#include "TraceHelper.h"
 
 namespace {
 
@@ -46,5 +49,24 @@ void JournalWrite(const wchar_t* kind, const std::wstring& details) {
         CloseHandle(file);
     }
     LeaveCriticalSection(&g_lock);
+}
+#endif
+
+#ifdef CERTAIDE_TEST_BINDING
+namespace {
+void WriteFailureToJournal(ULONG64, const TraceMessageArgs& message) {
+    if (message.kind != TraceMessageKind::Failure || !message.text) return;
+    wchar_t code[16];
+    swprintf(code, 16, L"0x%08lx ", static_cast<unsigned long>(message.code));
+    JournalWrite(L"trace", code + std::wstring(message.text));
+}
+}  // namespace
+
+void JournalTraceFailures() {
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableW(L"CERTAIDE_JOURNAL", path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    SetTraceWriter(&WriteFailureToJournal);
+    SetTraceControlState(true, 1, GetTraceFlags().negativeFailure);
 }
 #endif

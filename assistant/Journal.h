@@ -8,6 +8,11 @@
 
 #ifdef CERTAIDE_TEST_BINDING
 void JournalWrite(const wchar_t* kind, const std::wstring& details);
+// Failure lines with a negative code go to the journal too, as "trace"
+// lines (event tracing has no listener under Wine). Call after tracing is
+// registered.
+void JournalTraceFailures();
 #else
 inline void JournalWrite(const wchar_t*, const std::wstring&) {}
+inline void JournalTraceFailures() {}
 #endif

@@ -115,25 +115,39 @@ void CPageHome::InitVirtualWnd() {
 }
 
 void CPageHome::DisableFiveButtons() {
-    Enable(m_viewBtn, false);
-    Enable(m_renewBtn, false);
-    Enable(m_resetPwdBtn, false);
-    Enable(m_reapplyBtn, false);
-    Enable(m_resetIdBtn, false);
+    SetButton(m_viewBtn, false);
+    SetButton(m_renewBtn, false);
+    SetButton(m_resetPwdBtn, false);
+    SetButton(m_reapplyBtn, false);
+    SetButton(m_resetIdBtn, false);
 }
 
 void CPageHome::EnableButtons(ButtonSet set) {
     if (set == BUTTONS_UNCHANGED) return;
     const bool all = set == BUTTONS_ALL;
-    Enable(m_reloadBtn, true);
-    Enable(m_viewBtn, all);
-    Enable(m_renewBtn, all);
-    Enable(m_resetPwdBtn, all);
-    Enable(m_reapplyBtn, all);
-    Enable(m_resetIdBtn, all);
+    SetButton(m_reloadBtn, true);
+    SetButton(m_viewBtn, all);
+    SetButton(m_renewBtn, all);
+    SetButton(m_resetPwdBtn, all);
+    SetButton(m_reapplyBtn, all);
+    SetButton(m_resetIdBtn, all);
+}
+
+// While a renewal runs the six buttons belong to it: what the page would set
+// is kept aside and laid over the renewal's final state.
+void CPageHome::SetButton(CControlUI* button, bool enable) {
+    if (!button) return;
+    if (!m_renewalRunning) {
+        button->SetEnabled(enable);
+        return;
+    }
+    const auto buttons = Buttons();
+    for (int i = 0; i < BUTTON_COUNT; ++i)
+        if (buttons[i] == button) m_heldEnabled[i] = enable;
 }
 
 void CPageHome::EnableCombos(bool enable) {
+    if (m_renewalRunning) return;  // locked until the renewal's final status
     Enable(m_keyCombo, enable);
     Enable(m_certCombo, enable);
 }
@@ -148,8 +162,9 @@ void CPageHome::ShowVirtualWnd() {
     size_t keyCount = 0;
     for (const SKFUserCSPInfo& csp : m_scanCopy) keyCount += csp.vetKeyInfo.size();
     JournalWrite(L"scan-applied", L"keys=" + std::to_wstring(keyCount));
+    if (m_renewalRunning) m_scanDuringRenewal = true;
 
-    Enable(m_reloadBtn, true);
+    SetButton(m_reloadBtn, true);
     ++m_refilling;
     if (m_keyCombo) m_keyCombo->RemoveAllItems();
     if (m_certCombo) m_certCombo->RemoveAllItems();
@@ -252,15 +267,15 @@ void CPageHome::OnItemSelect(NotifyEvent& event) {
                 break;
             }
         }
-        Enable(m_viewBtn, true);
-        Enable(m_resetPwdBtn, true);
-        Enable(m_reapplyBtn, true);
-        Enable(m_resetIdBtn, true);
+        SetButton(m_viewBtn, true);
+        SetButton(m_resetPwdBtn, true);
+        SetButton(m_reapplyBtn, true);
+        SetButton(m_resetIdBtn, true);
         UpdateCertInfo();
         if (m_selectedKey.dwPINNotLocked != 0) {
             if (!SameText(m_selectedCert.wstrDisplayName, previousDisplay) || m_selectedCert.dwStatus != previousState ||
                 m_status == HOME_STATUS_PIN_LOCKED) {
-                Enable(m_renewBtn, m_selectedCert.dwStatus == 2 || m_selectedCert.dwStatus == 3);
+                SetButton(m_renewBtn, m_selectedCert.dwStatus == 2 || m_selectedCert.dwStatus == 3);
                 ReportErrorInfo(HOME_STATUS_NONE, S_OK);
             }
         } else {
@@ -281,17 +296,27 @@ void CPageHome::OnClick(NotifyEvent& event) {
         m_renewalRequest.key = m_selectedKey;
         SetEvent(events.hRenew);
         JournalWrite(L"renew-requested", L"");
+        // From here until the final status the buttons, combos, busy
+        // animation and result line follow the renewal only; the page's own
+        // changes meanwhile start from the buttons as they were.
+        const auto buttons = Buttons();
+        for (int i = 0; i < BUTTON_COUNT; ++i) m_heldEnabled[i] = buttons[i] && buttons[i]->IsEnabled();
         DisableFiveButtons();
-        Enable(m_reloadBtn, false);
+        SetButton(m_reloadBtn, false);
         EnableCombos(false);
+        m_renewalRunning = true;
+        m_scanDuringRenewal = false;
     } else if (name.CompareNoCase(L"cert_reloadukey_btn") == 0) {
         if (WaitForSingleObject(events.hRescan, 0) == WAIT_OBJECT_0) return;
         SetEvent(events.hRescan);
-        Enable(m_reloadBtn, false);
+        SetButton(m_reloadBtn, false);
     } else if (name.CompareNoCase(L"cert_viewcert_btn") == 0) {
         HRESULT hr = ViewSpecialCertificate(m_selectedCert.wstrSerialNumber.c_str(), m_selectedCert.wstrSubject.c_str(),
                                             m_selectedCert.dwSMCert, m_manager ? m_manager->GetPaintWindow() : nullptr);
         if (hr != S_OK) TRACE_FAIL(L"ViewSpecialCertificate", L"hResult != S_OK", hr);
+        wchar_t result[32];
+        swprintf(result, 32, L"result=0x%08x", unsigned(hr));
+        JournalWrite(L"view", result);
     } else if (name.CompareNoCase(L"home_resetpwd_btn") == 0) {
         OpenRegistrationPage(L"1");
     } else if (name.CompareNoCase(L"home_reapply_btn") == 0) {
@@ -310,8 +335,6 @@ void CPageHome::OpenRegistrationPage(const wchar_t* type) {
 
 void CPageHome::ReportErrorInfo(int status, HRESULT code) {
     TRACE_SCOPE(L"CPageHome::ReportErrorInfo");
-    m_status = status;
-    m_resultCode = code;
     DWORD colour = COLOUR_RED;
     ButtonSet buttons = BUTTONS_ALL;
     bool busy = false;
@@ -341,8 +364,26 @@ void CPageHome::ReportErrorInfo(int status, HRESULT code) {
         buttons = BUTTONS_UNCHANGED;
         break;
     }
+    if (m_renewalRunning && !m_renewalReporting) {
+        // A scan's report while a renewal runs: its buttons are kept for the
+        // renewal's end; the status and result line stay the renewal's.
+        EnableButtons(buttons);
+        return;
+    }
+    const bool renewalEnds = m_renewalRunning && !busy;
+    if (renewalEnds) m_renewalRunning = false;
+    m_status = status;
+    m_resultCode = code;
     SetTextColour(m_resultLabel, colour);
     EnableButtons(buttons);
+    if (renewalEnds && m_scanDuringRenewal) {
+        // The keys were listed again meanwhile: what that listing disabled
+        // stays disabled.
+        const auto all = Buttons();
+        for (int i = 0; i < BUTTON_COUNT; ++i)
+            if (!m_heldEnabled[i]) Enable(all[i], false);
+        m_scanDuringRenewal = false;
+    }
     // The combos stay locked only while a renewal step runs.
     if (!busy) EnableCombos(true);
     if (m_statusGif) m_statusGif->SetVisible(busy);
@@ -354,7 +395,9 @@ void CPageHome::ReportErrorInfo(int status, HRESULT code) {
 void CPageHome::ApplyRenewalReports() {
     for (const RenewalReport& report : m_reportQueue.TakeAll()) {
         m_serverMessage = report.serverMessage;
+        m_renewalReporting = true;
         ReportErrorInfo(report.status, report.code);
+        m_renewalReporting = false;
     }
 }
 

@@ -5,6 +5,7 @@
 // line. It owns the renewal thread.
 #include <windows.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,13 @@ public:
 
 private:
     enum ButtonSet { BUTTONS_UNCHANGED, BUTTONS_ALL, BUTTONS_RELOAD_ONLY };
+    enum { BUTTON_COUNT = 6 };
     void EnableButtons(ButtonSet set);
+    void SetButton(Veneer::CControlUI* button, bool enable);
+    // Reload, view, renew and the three links, in that order.
+    std::array<Veneer::CControlUI*, BUTTON_COUNT> Buttons() const {
+        return {m_reloadBtn, m_viewBtn, m_renewBtn, m_resetPwdBtn, m_reapplyBtn, m_resetIdBtn};
+    }
     // View, renew and the three links (reload stays as it is).
     void DisableFiveButtons();
     void EnableCombos(bool enable);
@@ -90,6 +97,11 @@ private:
     // renewal thread while the event stays set.
     RenewalRequest m_renewalRequest;
     CRenewalReportQueue m_reportQueue;
+    // Set by a renew click, cleared by the renewal's final status.
+    bool m_renewalRunning = false;
+    bool m_renewalReporting = false;    // a renewal report is being applied
+    bool m_scanDuringRenewal = false;   // a scan was applied while it ran
+    bool m_heldEnabled[BUTTON_COUNT] = {};
 
     VENEER_DECLARE_NOTIFY_MAP()
 };

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "CertaideDriver.h"
 #include "HostPaths.h"
 #include "KeyProvisioning.h"
 #include "ServerTestSupport.h"
@@ -295,6 +296,7 @@ const POINT kCloseBtn = {772, 20};
 const POINT kCertCombo = {350, 119};
 const POINT kMinBtn = {740, 20};
 const POINT kRenew = {110, 488};
+const POINT kView = {640, 119};
 
 // A device-interface broadcast as the system sends it to the window.
 LRESULT SendDeviceChange(HWND hwnd, WPARAM event, const std::wstring& name, const GUID* classGuid, bool withRecord = true) {
@@ -648,9 +650,31 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     EXPECT_FALSE(SaveWindowCapture(window, L"certaide_home_will_expire").empty());
     EXPECT_TRUE(ShowsColour(window, kStateLabel, 0xFDA418)) << "the state is not orange";
 
+    // View: the system's certificate dialog, run by the window's thread
+    // (for the window), with the SM2 certificate as the key's provider reads
+    // it from the key; closing it returns to the window.
+    size_t mark = journal.Size();
+    const DWORD clicked = GetTickCount();
+    ClickAt(window, kView.x, kView.y);
+    HWND viewer = certdrive::WaitCertificateDialog(program.Pid(), window, 30000);
+    const DWORD viewMs = GetTickCount() - clicked;
+    std::printf("view-to-dialog: %lu ms\n", static_cast<unsigned long>(viewMs));
+    ASSERT_NE(nullptr, viewer) << "no certificate dialog owned by the window " << window << ": "
+                               << certdrive::DescribeProcessWindows(program.Pid());
+    EXPECT_LT(viewMs, 3000u);
+    std::printf("certificate dialog owner: %p (main window %p)\n", static_cast<void*>(GetWindow(viewer, GW_OWNER)),
+                static_cast<void*>(window));
+    std::string seen;
+    EXPECT_TRUE(certdrive::CertificateDialogShowsSerial(viewer, sm2.serialHex, &seen)) << sm2.serialHex << " not in " << seen;
+    EXPECT_FALSE(SaveWindowCapture(viewer, L"certaide_certificate_viewed").empty());
+    EXPECT_TRUE(certdrive::CloseCertificateDialog(viewer, 10000));
+    ASSERT_TRUE(journal.WaitForKind(mark, "view", 10000, &scan));
+    EXPECT_EQ("0x00000000", Field(scan.details, "result"));
+    EXPECT_TRUE(IsWindowEnabled(window));
+
     // Reload twice at once: one scan. The same key and certificate again
     // keep the selection and the result line (no new status).
-    size_t mark = journal.Size();
+    mark = journal.Size();
     ClickAt(window, kReload.x, kReload.y);
     ClickAt(window, kReload.x, kReload.y);
     ASSERT_TRUE(journal.WaitForKind(mark, "scan-applied", 60000));
@@ -675,6 +699,15 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     EXPECT_EQ(rsa.serialHex, LabelText(journal, mark, "cert_serialnum_label"));
     ASSERT_TRUE(journal.Last(mark, "combo", "name=cert_certdnsn_combo ", combo));
     EXPECT_EQ("1", Field(combo.details, "selected"));
+    // An RSA certificate is looked for in the user's "MY" store, where
+    // nothing put the key's: no dialog, and the viewer says so.
+    mark = journal.Size();
+    ClickAt(window, kView.x, kView.y);
+    JournalLine viewed;
+    ASSERT_TRUE(journal.WaitForKind(mark, "view", 20000, &viewed));
+    EXPECT_EQ("0xa0001a01", Field(viewed.details, "result"));
+    EXPECT_TRUE(journal.WaitFor(mark, [](const JournalLine& l) { return l.kind == "trace" && l.details.find("Not find reg cert") != std::string::npos; }, 1000));
+    EXPECT_EQ(nullptr, certdrive::WaitCertificateDialog(program.Pid(), window, 0));
     // Back to the SM2 certificate.
     mark = journal.Size();
     UserClickAt(window, kCertCombo.x, kCertCombo.y);
@@ -932,6 +965,12 @@ const POINT kKeyCombo = {350, 79};
 // The frames of the skin's busy.gif, each one flat colour.
 const DWORD kBusyFrames[] = {0x2F80D1, 0x22BA34, 0xFDA418, 0xFE3B00};
 
+bool ShowsBusyFrame(HWND window) {
+    for (DWORD colour : kBusyFrames)
+        if (ShowsColour(window, RECT{kBusyGif.x, kBusyGif.y, kBusyGif.x + 1, kBusyGif.y + 1}, colour, 8)) return true;
+    return false;
+}
+
 class CertaideRenewal : public CertaideWithKey {
 protected:
     // The server's counts: validate codes (2001) and renewals (5002).
@@ -1075,15 +1114,32 @@ TEST_F(CertaideRenewal, OutcomesAndAHeldRenewal) {
     ClickAt(window, kRenew.x, kRenew.y);
     Sleep(500);
     EXPECT_FALSE(SaveWindowCapture(window, L"certaide_renewal_held").empty());
-    bool turning = false;
-    for (DWORD colour : kBusyFrames)
-        turning = turning || ShowsColour(window, RECT{kBusyGif.x, kBusyGif.y, kBusyGif.x + 1, kBusyGif.y + 1}, colour, 8);
-    EXPECT_TRUE(turning) << "no frame of the busy animation at its place";
+    EXPECT_TRUE(ShowsBusyFrame(window)) << "no frame of the busy animation at its place";
     // A click on the key combo opens no drop-down.
     SetForegroundWindow(window);
     UserClickAt(window, kCertCombo.x, kCertCombo.y);
     Sleep(1000);
     EXPECT_EQ(nullptr, program.Window(L"VeneerComboWnd"));
+    // A key plugged meanwhile: its listing (the certificate now expired by
+    // the server's time) updates the records and lists, while the buttons,
+    // combos, busy animation and result line stay the renewal's.
+    ASSERT_TRUE(control.Set("TS_STANDING " + std::to_string(now + 11 * kDay) + " 0"));
+    const size_t plugged = journal.Size();
+    SendDeviceChange(window, DBT_DEVICEARRIVAL, DeviceName(KEYLINQ_USB_VENDOR_ID, 0xF408), &kUsbGuid);
+    ASSERT_TRUE(journal.WaitForKind(plugged, "scan-applied", 60000));
+    EXPECT_TRUE(journal.WaitFor(plugged, [](const JournalLine& l) { return l.kind == "label" && l.details == "name=cert_certstate_label text=\xE5\xB7\xB2\xE8\xBF\x87\xE6\x9C\x9F"; }, 20000))
+        << "the listing did not reach the labels";  // 已过期
+    Sleep(1000);
+    EXPECT_EQ(0, journal.Count(plugged, "status")) << "a scan changed the renewal's status line";
+    EXPECT_TRUE(ShowsBusyFrame(window)) << "the scan hid the busy animation";
+    SetForegroundWindow(window);
+    UserClickAt(window, kKeyCombo.x, kKeyCombo.y);
+    Sleep(1000);
+    EXPECT_EQ(nullptr, program.Window(L"VeneerComboWnd")) << "the scan unlocked the key combo";
+    const size_t reloaded = journal.Size();
+    ClickAt(window, kReload.x, kReload.y);
+    Sleep(1500);
+    EXPECT_EQ(0, journal.Count(reloaded, "scan-start")) << "the scan enabled reload";
     size_t shown = journal.Size();
     ClickAt(window, kCloseBtn.x, kCloseBtn.y);
     EXPECT_TRUE(journal.WaitFor(shown, [](const JournalLine& l) { return l.kind == "window" && l.details == "hidden"; }, 20000));
@@ -1105,6 +1161,10 @@ TEST_F(CertaideRenewal, OutcomesAndAHeldRenewal) {
     EXPECT_TRUE(program.Alive()) << "ended during the renewal";
     EXPECT_EQ(0, journal.Count(mark, "renewal-end"));
     ASSERT_TRUE(StartsWith(control.Command("RELEASE"), "OK"));
+    // The listing during the renewal connected to the key again, after
+    // which the import asks for the PIN once more.
+    if (journal.WaitFor(exiting, [](const JournalLine& l) { return l.kind == "pindlg" && StartsWith(l.details, "shown kind=input"); }, 20000))
+        EnterPin(program, journal, exiting);
     EXPECT_EQ(0u, program.Wait(120000));
     EXPECT_FALSE(InstanceEventExists());
     JournalLine end;

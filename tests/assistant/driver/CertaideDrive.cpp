@@ -334,6 +334,28 @@ int Scenario::Run(bool full) {
             Fail("renew is not enabled: " + status.details);
     });
 
+    // View: the system's certificate dialog for the window, with key 1's
+    // certificate as the key's provider reads it; closed again.
+    Step("view", [&] {
+        const size_t mark = m_journal.Mark();
+        const DWORD start = GetTickCount();
+        if (!ClickControl(m_window, m_main, L"cert_viewcert_btn", &error)) Fail(error);
+        HWND viewer = WaitCertificateDialog(m_process.Id(), m_window, kUiMs);
+        const DWORD elapsed = GetTickCount() - start;
+        if (!viewer) Fail("no certificate dialog owned by the window: " + DescribeProcessWindows(m_process.Id()));
+        std::printf("result view-to-dialog-ms=%lu dialog-owner=%p\n", static_cast<unsigned long>(elapsed),
+                    static_cast<void*>(GetWindow(viewer, GW_OWNER)));
+        std::string seen;
+        if (!CertificateDialogShowsSerial(viewer, Fact("EXPECT_SERIAL"), &seen))
+            Fail("the dialog does not show serial " + Fact("EXPECT_SERIAL") + ": " + seen);
+        Capture("certificate-viewed", viewer);
+        if (!CloseCertificateDialog(viewer, kUiMs)) Fail("the certificate dialog stayed open");
+        Await("view", {"result=0x00000000"}, kUiMs, mark);
+        for (int i = 0; i < 100 && !IsWindowEnabled(m_window); ++i) Sleep(50);
+        if (!IsWindowEnabled(m_window)) Fail("the window stayed disabled after the dialog");
+        if (elapsed >= 3000) Fail("the dialog took " + std::to_string(elapsed) + " ms (3000 allowed)");
+    });
+
     size_t renewalMark = 0;
     Step("pin-dialog", [&] {
         if (!m_pin.Load(L"pindlg.xml", &error)) Fail(error);

@@ -1,8 +1,10 @@
 #include "CertaideDriver.h"
 
 #include <dbt.h>
+#include <prsht.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -170,8 +172,9 @@ BOOL CALLBACK ListWindow(HWND window, LPARAM param) {
     if (pid != s->first) return TRUE;
     RECT r = {};
     GetWindowRect(window, &r);
-    *s->second += Format("%s%s(%ld,%ld)-(%ld,%ld)%s", s->second->empty() ? "" : "; ", ClassOf(window).c_str(),
-                         r.left, r.top, r.right, r.bottom, IsWindowVisible(window) ? "" : " hidden");
+    *s->second += Format("%s%s %p(%ld,%ld)-(%ld,%ld)%s owner %p", s->second->empty() ? "" : "; ",
+                         ClassOf(window).c_str(), static_cast<void*>(window), r.left, r.top, r.right, r.bottom,
+                         IsWindowVisible(window) ? "" : " hidden", static_cast<void*>(GetWindow(window, GW_OWNER)));
     return TRUE;
 }
 
@@ -198,6 +201,146 @@ std::string DescribeProcessWindows(DWORD processId) {
     std::pair<DWORD, std::string*> s(processId, &out);
     EnumWindows(ListWindow, reinterpret_cast<LPARAM>(&s));
     return out.empty() ? "no windows" : out;
+}
+
+// ------------------------------------------------------------ the certificate dialog
+
+namespace {
+
+struct DialogSearch {
+    DWORD processId;
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK MatchCertificateDialog(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<DialogSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    wchar_t cls[16] = {0};
+    GetClassNameW(hwnd, cls, 16);
+    // Wine's dialog has no owner (its CRYPTUI ignores hwndParent): there it
+    // must at least run on the owner's thread.
+    const HWND owner = GetWindow(hwnd, GW_OWNER);
+    const bool owned = owner == s->owner || (!owner && GetWindowThreadProcessId(hwnd, nullptr) ==
+                                                          GetWindowThreadProcessId(s->owner, nullptr));
+    if (pid == s->processId && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(hwnd) && owned) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Hex digits only, upper case, without leading zeros.
+std::string SerialDigits(const std::string& text) {
+    std::string digits;
+    for (char c : text)
+        if (std::isxdigit(static_cast<unsigned char>(c))) {
+            if (digits.empty() && c == '0') continue;
+            digits += char(std::toupper(static_cast<unsigned char>(c)));
+        }
+    return digits;
+}
+
+// Whether a field's text shows that serial (SerialDigits form): the bytes
+// as written ("1a 2b ...", Windows' order) or least significant first
+// (Wine's order).
+bool ShowsSerial(const std::string& text, const std::string& wanted) {
+    if (SerialDigits(text) == wanted) return true;
+    std::vector<std::string> bytes;
+    size_t at = 0;
+    while ((at = text.find_first_not_of(" \t\r\n", at)) != std::string::npos) {
+        const size_t end = std::min(text.find_first_of(" \t\r\n", at), text.size());
+        bytes.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    std::string reversed;
+    for (auto it = bytes.rbegin(); it != bytes.rend(); ++it) {
+        if (it->size() != 2) return false;
+        reversed += *it;
+    }
+    return SerialDigits(reversed) == wanted;
+}
+
+struct TextSearch {
+    std::vector<std::string>* texts;
+    HWND list;
+};
+
+BOOL CALLBACK CollectTexts(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<TextSearch*>(param);
+    wchar_t cls[32] = {0};
+    GetClassNameW(hwnd, cls, 32);
+    if (_wcsicmp(cls, L"SysListView32") == 0 && IsWindowVisible(hwnd)) s->list = hwnd;
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length) || length == 0 ||
+        length > 4096)
+        return TRUE;
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (SendMessageTimeoutW(hwnd, WM_GETTEXT, WPARAM(text.size()), reinterpret_cast<LPARAM>(&text[0]),
+                            SMTO_ABORTIFHUNG, 2000, &copied)) {
+        text.resize(copied);
+        s->texts->push_back(Utf8(text));
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND WaitCertificateDialog(DWORD processId, HWND owner, DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DialogSearch s{processId, owner, nullptr};
+        EnumWindows(MatchCertificateDialog, reinterpret_cast<LPARAM>(&s));
+        if (s.found) return s.found;
+        if (GetTickCount() - start >= ms) return nullptr;
+        Sleep(20);
+    }
+}
+
+bool CertificateDialogShowsSerial(HWND dialog, const std::string& serialHex, std::string* seen) {
+    const std::string wanted = SerialDigits(serialHex);
+    if (wanted.empty() || !IsWindow(dialog)) return false;
+    // The property sheet's second page: the certificate's fields.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(dialog, PSM_SETCURSEL, 1, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    Sleep(300);
+    std::vector<std::string> texts, read;
+    HWND list = nullptr;
+    for (int row = 0; row < 24; ++row) {
+        texts.clear();
+        TextSearch s{&texts, nullptr};
+        EnumChildWindows(dialog, CollectTexts, reinterpret_cast<LPARAM>(&s));
+        for (const std::string& t : texts) {
+            if (ShowsSerial(t, wanted)) return true;
+            if (std::find(read.begin(), read.end(), t) == read.end()) read.push_back(t);
+        }
+        if (!list) {
+            list = s.list;
+            if (!list) break;
+            PostMessageW(list, WM_KEYDOWN, VK_HOME, 0);
+        } else {
+            PostMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+        }
+        Sleep(150);
+    }
+    if (seen) {
+        seen->clear();
+        for (const std::string& t : read) *seen += "[" + t + "]";
+        if (!list) *seen += " (no field list)";
+    }
+    return false;
+}
+
+bool CloseCertificateDialog(HWND dialog, DWORD ms) {
+    PostMessageW(dialog, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    const DWORD start = GetTickCount();
+    while (IsWindow(dialog)) {
+        if (GetTickCount() - start >= ms) return false;
+        Sleep(50);
+    }
+    return true;
 }
 
 int SystemDpi() {

@@ -155,6 +155,23 @@ bool SendDeviceChange(HWND window, WPARAM event, WORD vendorId, WORD productId, 
 // The device interface path such a message carries.
 std::wstring UsbInterfacePath(WORD vendorId, WORD productId, const std::wstring& instance);
 
+// ------------------------------------------------------------ the certificate dialog
+
+// The system's certificate dialog (CryptUIDlgViewCertificateW): a visible
+// top-level dialog ("#32770") of the process owned by `owner`, or (Wine,
+// whose CRYPTUI leaves it without an owner and the owner enabled) one
+// without an owner on the owner's thread; null when none came within `ms`.
+HWND WaitCertificateDialog(DWORD processId, HWND owner, DWORD ms);
+// Whether the dialog shows the certificate of that serial number (hex, as
+// host OpenSSL prints it): its details page is chosen and its field list
+// walked row by row until a text field of the page holds the serial's
+// bytes, in their order or least significant first as Wine writes them
+// (blanks, case and leading zeros aside). `seen` gets the texts read, for
+// messages.
+bool CertificateDialogShowsSerial(HWND dialog, const std::string& serialHex, std::string* seen);
+// Closes it with its OK button; true once it is gone within `ms`.
+bool CloseCertificateDialog(HWND dialog, DWORD ms);
+
 // ------------------------------------------------------------ captures
 
 // The window's picture, read from its window DC (its own pixels, even
