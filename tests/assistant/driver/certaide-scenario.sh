@@ -35,8 +35,14 @@ done
 # that fails is reported and fails the scenario.
 # shellcheck source=tools/run-guard.sh
 . "$root/tools/run-guard.sh"
+certaide_may_run=
 stop_started() {
   local rc=$?
+  if [ -n "$certaide_may_run" ] && [ "$rc" -ne 0 ]; then
+    # The driver ended early (killed or crashed) and may have left Certaide
+    # running: close it as a user would.
+    "$run" "$certaide" -exit || echo "certaide scenario: Certaide -exit failed" >&2
+  fi
   run_guard_stop_all || [ "$rc" -ne 0 ] || rc=1
   exit "$rc"
 }
@@ -124,5 +130,6 @@ export CERTAIDE_RENEWAL_URL="https://127.0.0.1:$port/AssistantServer/RequestActi
 export CERTAIDE_TIMESTAMP_URL="http://127.0.0.1:$port/timestamp"
 export CERTAIDE_JOURNAL="Z:$out/journal.txt"
 status=0
+certaide_may_run=1
 "$run" "$drive" --scenario "$mode" --certaide "$certaide" --facts "$out/facts.txt" --out "$out" || status=$?
 exit "$status"
