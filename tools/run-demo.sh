@@ -96,15 +96,16 @@ sweep_time=$(( $(date +%s) - start ))
 
 echo
 echo "== Certaide main job ($X86_MODE x86) =="
-sed -n 's/^\(step .*\)$/  \1/p' "$demo/scenario.log"
-sed -n 's/^result /  /p' "$demo/scenario.log"
+log=$(tr -d '\r' <"$demo/scenario.log")   # the Windows programs end their lines with CR LF
+sed -n 's/^\(step .*\)$/  \1/p' <<<"$log"
+sed -n 's/^result /  /p' <<<"$log"
 echo "  screenshots:"
 # The driver names each capture by its Wine path (Z:\...): print the host's.
-sed -n 's/^capture \(.*\.png\)\r*$/\1/p' "$demo/scenario.log" | while IFS= read -r shot; do
+sed -n 's/^capture \(.*\.png\)$/\1/p' <<<"$log" | while IFS= read -r shot; do
   case "$shot" in [Zz]:\\*) shot=${shot#??}; shot=${shot//\\//} ;; esac
   if [ -f "$shot" ]; then echo "    $shot"; else echo "    $shot (not found)"; fi
 done
-sed -n 's/^\(capture .* failed: .*\)$/    \1/p' "$demo/scenario.log"
+sed -n 's/^\(capture .* failed: .*\)$/    \1/p' <<<"$log"
 echo "  scenario: ${scenario_time} s"
 if [ "$sweep" = ran ]; then
   echo "== fault sweep (${sweep_time} s; log $demo/fault-sweep.log) =="
