@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced: keeps account of what a run starts, so that it can stop it and
 # show at its end that nothing it started is still running.
 #
