@@ -17,23 +17,44 @@ export DEPS_CACHE=${DEPS_CACHE:-$HOME/.cache/certaide-keylinq-deps}
 
 # shellcheck source=tools/x86-host.sh
 . "$root/tools/x86-host.sh"
+# shellcheck source=tools/wine/session.sh
+. "$root/tools/wine/session.sh"
+# shellcheck source=tools/run-guard.sh
+. "$root/tools/run-guard.sh"
 remove_handler=
 if [ "$(x86_switch)" = emulate ] && ! x86_handler_active; then remove_handler=1; fi
+vk="$root/tests/fixtures/virtual-key"
+demo="$build/demo"
+
+# Everything this run starts carries its mark; at the end (ok, failed or
+# broken off half-way) what it started is stopped, and a process of the run
+# still running is reported, ended, and fails the run.
+run_guard_begin
+finished=
+finish() {
+  [ -z "$finished" ] || return 0
+  finished=1
+  local rc=0
+  "$vk/stop-virtual-key.sh" "$demo/virtual-key" || { echo "main job: stopping the virtual key failed" >&2; rc=1; }
+  wine_session_stop
+  if [ -n "$remove_handler" ]; then x86_handler_remove || true; fi
+  run_guard_check || rc=1
+  return "$rc"
+}
+on_exit() {
+  local rc=$?
+  if ! finish; then
+    echo "main job: FAILED (see above: what it started did not all end)"
+    [ "$rc" -ne 0 ] || rc=1
+  fi
+  exit "$rc"
+}
+trap on_exit EXIT
 
 bash "$root/tools/setup.sh"
 bash "$root/tools/build.sh" "$build"
 
 x86_host_mode
-# shellcheck source=tools/wine/session.sh
-. "$root/tools/wine/session.sh"
-vk="$root/tests/fixtures/virtual-key"
-demo="$build/demo"
-cleanup() {
-  "$vk/stop-virtual-key.sh" "$demo/virtual-key" >/dev/null 2>&1 || true
-  wine_session_stop
-  if [ -n "$remove_handler" ]; then x86_handler_remove || true; fi
-}
-trap cleanup EXIT
 
 if [ "$X86_MODE" = none ]; then
   echo "Certaide not run: this host cannot run 32-bit programs ($X86_WHY); running the x64 SKF demo"
@@ -44,13 +65,20 @@ if [ "$X86_MODE" = none ]; then
   exit 0
 fi
 
+# Fixtures an earlier run left in the folder: end exactly those before it goes.
+"$vk/stop-virtual-key.sh" "$demo/virtual-key"
+"$root/tests/fixtures/test-server/stop-test-server.sh" "$demo/test-server"
 rm -rf "$demo"
 mkdir -p "$demo"
 start=$(date +%s)
 wine_session_start "$build/x86/wineprefix"
 status=0
-bash "$root/tests/assistant/driver/certaide-scenario.sh" full "$build/x86" "$demo" 2>&1 |
-  tee "$demo/scenario.log" || status=1
+# Into a file, shown as it grows: through a pipe, a program that the
+# scenario left running with its output would keep this run waiting.
+bash "$root/tests/assistant/driver/certaide-scenario.sh" full "$build/x86" "$demo" >"$demo/scenario.log" 2>&1 &
+scenario=$!
+tail -n +1 -f --pid="$scenario" "$demo/scenario.log"
+wait "$scenario" || status=1
 grep -q 'FAILED' "$demo/scenario.log" && status=1
 grep -q '^step exit: ok' "$demo/scenario.log" || status=1
 scenario_time=$(( $(date +%s) - start ))
@@ -68,10 +96,16 @@ sweep_time=$(( $(date +%s) - start ))
 
 echo
 echo "== Certaide main job ($X86_MODE x86) =="
-sed -n 's/^\(step .*\)$/  \1/p' "$demo/scenario.log"
-sed -n 's/^result /  /p' "$demo/scenario.log"
+log=$(tr -d '\r' <"$demo/scenario.log")   # the Windows programs end their lines with CR LF
+sed -n 's/^\(step .*\)$/  \1/p' <<<"$log"
+sed -n 's/^result /  /p' <<<"$log"
 echo "  screenshots:"
-sed -n 's/^capture \(.*\)$/    \1/p' "$demo/scenario.log"
+# The driver names each capture by its Wine path (Z:\...): print the host's.
+sed -n 's/^capture \(.*\.png\)$/\1/p' <<<"$log" | while IFS= read -r shot; do
+  case "$shot" in [Zz]:\\*) shot=${shot#??}; shot=${shot//\\//} ;; esac
+  if [ -f "$shot" ]; then echo "    $shot"; else echo "    $shot (not found)"; fi
+done
+sed -n 's/^\(capture .* failed: .*\)$/    \1/p' <<<"$log"
 echo "  scenario: ${scenario_time} s"
 if [ "$sweep" = ran ]; then
   echo "== fault sweep (${sweep_time} s; log $demo/fault-sweep.log) =="
@@ -81,5 +115,6 @@ if [ "$sweep" = ran ]; then
 else
   echo "fault sweep: not built"
 fi
+finish || status=1
 if [ "$status" -eq 0 ]; then echo "main job: ok"; else echo "main job: FAILED"; fi
 exit "$status"

@@ -31,22 +31,32 @@ for f in "$certaide" "$drive" "$provision"; do
   [ -f "$f" ] || { echo "certaide scenario: not built: $f" >&2; exit 1; }
 done
 
-started=()
-cleanup() {
-  local s
-  for s in "${started[@]}"; do "$s" >/dev/null 2>&1 || true; done
+# What this script starts is stopped when it ends, however it ends; a stop
+# that fails is reported and fails the scenario.
+# shellcheck source=tools/run-guard.sh
+. "$root/tools/run-guard.sh"
+certaide_may_run=
+stop_started() {
+  local rc=$?
+  if [ -n "$certaide_may_run" ] && [ "$rc" -ne 0 ]; then
+    # The driver ended early (killed or crashed) and may have left Certaide
+    # running: close it as a user would.
+    "$run" "$certaide" -exit || echo "certaide scenario: Certaide -exit failed" >&2
+  fi
+  run_guard_stop_all || [ "$rc" -ne 0 ] || rc=1
+  exit "$rc"
 }
-trap cleanup EXIT
+trap stop_started EXIT
 if [ -z "${KEYLINQ_VIRTUAL_KEY_PORT_FILE:-}" ]; then
   vk="$root/tests/fixtures/virtual-key"
+  run_guard_on_exit "$vk/stop-virtual-key.sh" "$out/virtual-key"   # also after a start that fails half-way
   "$vk/start-virtual-key.sh" "$host/virtual-key/virtual_key" "$out/virtual-key" --vid "$vendor" >/dev/null
-  started+=("$vk/stop-virtual-key.sh $out/virtual-key")
   export KEYLINQ_VIRTUAL_KEY_PORT_FILE="$out/virtual-key/port"
 fi
 if [ -z "${TEST_SERVER_PORT_FILE:-}" ]; then
   ts="$root/tests/fixtures/test-server"
+  run_guard_on_exit "$ts/stop-test-server.sh" "$out/test-server"
   "$ts/start-test-server.sh" "$host/test-server/test_server" "$out/test-server" >/dev/null
-  started+=("$ts/stop-test-server.sh $out/test-server")
   export TEST_SERVER_PORT_FILE="$out/test-server/port"
 fi
 port=$(cat "$TEST_SERVER_PORT_FILE")
@@ -120,5 +130,6 @@ export CERTAIDE_RENEWAL_URL="https://127.0.0.1:$port/AssistantServer/RequestActi
 export CERTAIDE_TIMESTAMP_URL="http://127.0.0.1:$port/timestamp"
 export CERTAIDE_JOURNAL="Z:$out/journal.txt"
 status=0
+certaide_may_run=1
 "$run" "$drive" --scenario "$mode" --certaide "$certaide" --facts "$out/facts.txt" --out "$out" || status=$?
 exit "$status"
