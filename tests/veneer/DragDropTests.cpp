@@ -48,16 +48,22 @@ STGMEDIUM GlobalMedium(const void* bytes, size_t size) {
     return medium;
 }
 
-// A packed 2 x 2 24-bit DIB of one colour (0x00RRGGBB).
-std::vector<BYTE> PackedDib(DWORD rgb) {
-    std::vector<BYTE> dib(sizeof(BITMAPINFOHEADER) + 2 * 8, 0);
+// The header of a packed 2 x 2 DIB at the start of the block.
+BITMAPINFOHEADER* TwoByTwoHeader(std::vector<BYTE>& dib, WORD bits) {
     BITMAPINFOHEADER* header = reinterpret_cast<BITMAPINFOHEADER*>(dib.data());
     header->biSize = sizeof(BITMAPINFOHEADER);
     header->biWidth = 2;
     header->biHeight = 2;
     header->biPlanes = 1;
-    header->biBitCount = 24;
+    header->biBitCount = bits;
     header->biCompression = BI_RGB;
+    return header;
+}
+
+// A packed 2 x 2 24-bit DIB of one colour (0x00RRGGBB).
+std::vector<BYTE> PackedDib(DWORD rgb) {
+    std::vector<BYTE> dib(sizeof(BITMAPINFOHEADER) + 2 * 8, 0);
+    TwoByTwoHeader(dib, 24);
     for (int row = 0; row < 2; ++row)
         for (int x = 0; x < 2; ++x) {
             BYTE* p = dib.data() + sizeof(BITMAPINFOHEADER) + row * 8 + x * 3;
@@ -320,6 +326,38 @@ TEST_F(DropTest, DroppedFormatsBecomeTheWindowsBitmap) {
     DWORD effect = DROPEFFECT_COPY;
     EXPECT_EQ(E_INVALIDARG, target->DragEnter(nullptr, 0, POINTL{0, 0}, &effect));
     EXPECT_EQ(E_INVALIDARG, target->Drop(nullptr, 0, POINTL{0, 0}, &effect));
+}
+
+// Colour counts from another process's drop data: a table longer than the
+// block is refused however the count wraps in 32 bits; an 8-bit DIB's count
+// is bounded by its format and its bits follow the bounded table.
+TEST_F(DropTest, DroppedColourCountsAreBoundedAndNeverWrap) {
+    DWORD enter = 0, drop = 0;
+    {
+        // 24-bit, 0x40000001 colours (x4 wraps to 4): the block holds header, 4 bytes and the bits.
+        std::vector<BYTE> dib = PackedDib(0x445566);
+        reinterpret_cast<BITMAPINFOHEADER*>(dib.data())->biClrUsed = 0x40000001;
+        dib.insert(dib.begin() + sizeof(BITMAPINFOHEADER), 4, 0);
+        CIDataObject* data = DataWith(kDibFormat, GlobalMedium(dib.data(), dib.size()));
+        DropData(data, 0, DROPEFFECT_COPY, &enter, &drop);
+        data->Release();
+        EXPECT_EQ(0, window->images);
+    }
+    {
+        // 8-bit 2 x 2, every pixel colour 7 of a full 256-entry table, and a count far above 256.
+        std::vector<BYTE> dib(sizeof(BITMAPINFOHEADER) + 256 * 4 + 2 * 4, 0);
+        TwoByTwoHeader(dib, 8)->biClrUsed = 0x40000001;
+        RGBQUAD* table = reinterpret_cast<RGBQUAD*>(dib.data() + sizeof(BITMAPINFOHEADER));
+        table[7] = RGBQUAD{0x30, 0x20, 0x10, 0};
+        BYTE* bits = dib.data() + sizeof(BITMAPINFOHEADER) + 256 * 4;
+        for (int row = 0; row < 2; ++row) bits[row * 4] = bits[row * 4 + 1] = 7;
+        CIDataObject* data = DataWith(kDibFormat, GlobalMedium(dib.data(), dib.size()));
+        DropData(data, 0, DROPEFFECT_COPY, &enter, &drop);
+        data->Release();
+        ASSERT_EQ(1, window->images);
+        EXPECT_EQ(0x102030u, BitmapPixel(window->image, 0, 0));
+        EXPECT_EQ(0x102030u, BitmapPixel(window->image, 1, 1));
+    }
 }
 
 TEST_F(DropTest, EffectFollowsModifiersAndWhatTheSourceAllows) {

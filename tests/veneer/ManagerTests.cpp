@@ -440,13 +440,18 @@ TEST_F(ManagerTest, DeferredFocusAndSmallHelpers) {
         DWORD size;
         WORD bits;
         DWORD used, compression;
-        int count, bytes;
+        unsigned long long count, bytes;
     } dibs[] = {
         {sizeof(BITMAPCOREHEADER), 8, 0, 0, 256, 768},
         {sizeof(BITMAPINFOHEADER), 4, 0, BI_RGB, 16, 64},
         {sizeof(BITMAPINFOHEADER), 8, 3, BI_RGB, 3, 12},
         {sizeof(BITMAPINFOHEADER), 24, 0, BI_RGB, 0, 0},
         {sizeof(BITMAPINFOHEADER), 16, 0, BI_BITFIELDS, 0, 12},
+        // Counts from foreign data: at most 256 up to 8 bits, and sizes that never wrap.
+        {sizeof(BITMAPINFOHEADER), 8, 0x40000001, BI_RGB, 256, 1024},
+        {sizeof(BITMAPINFOHEADER), 1, 300, BI_RGB, 256, 1024},
+        {sizeof(BITMAPINFOHEADER), 24, 0x40000001, BI_RGB, 0x40000001, 0x100000004ull},
+        {sizeof(BITMAPINFOHEADER), 32, 0xFFFFFFFF, BI_BITFIELDS, 0xFFFFFFFF, 0x400000008ull},
     };
     for (const Dib& d : dibs) {
         BYTE block[sizeof(BITMAPINFOHEADER)] = {};
@@ -462,8 +467,8 @@ TEST_F(ManagerTest, DeferredFocusAndSmallHelpers) {
             info->biCompression = d.compression;
         }
         const BITMAPINFOHEADER* header = reinterpret_cast<const BITMAPINFOHEADER*>(block);
-        EXPECT_EQ(DibColorCount(header), d.count) << d.bits;
-        EXPECT_EQ(DibColorTableBytes(header), d.bytes) << d.bits;
+        EXPECT_EQ(static_cast<unsigned long long>(DibColorCount(header)), d.count) << d.bits << " " << d.used;
+        EXPECT_EQ(static_cast<unsigned long long>(DibColorTableBytes(header)), d.bytes) << d.bits << " " << d.used;
     }
 }
 

@@ -135,6 +135,44 @@ TEST_F(MessageTest, FirstPaintLaysOutThenInitQueuesSizeAndPaintsOffScreen) {
     EXPECT_EQ(0xFF0000u, wider.At(10, 230));
 }
 
+TEST_F(MessageTest, ControlsThatAskForLayoutAloneKeepTheirPlaceAndAreAllLaidOut) {
+    // A floating control inside a panel that does not start at the client origin.
+    CContainerUI* panel = new CContainerUI;
+    panel->SetBkColor(0xFF00FF00);
+    Probe* floating = new Probe(0xFF000000);
+    floating->SetFloat(true);
+    floating->SetFixedXY(10, 20);
+    floating->SetFixedWidth(30);
+    floating->SetFixedHeight(40);
+    panel->AddItem(floating);
+    root->AddItem(panel);
+    Show();
+    const RECT placed = floating->GetPos();
+    ASSERT_GT(panel->GetPos().left, 0);
+    ASSERT_GT(placed.left, panel->GetPos().left);
+
+    // Re-laid on its own (as a control refilled in place asks), it stays where its parent put it.
+    floating->MarkForLayout();
+    UpdateWindow(window);
+    EXPECT_FALSE(floating->IsLayoutPending());
+    EXPECT_TRUE(EqualRect(&placed, &floating->GetPos()))
+        << floating->GetPos().left << "," << floating->GetPos().top << " instead of " << placed.left << ","
+        << placed.top;
+    const uitest::Capture cap = Grab("message_float_relaid");
+    EXPECT_EQ(0x000000u, cap.At((placed.left + placed.right) / 2, (placed.top + placed.bottom) / 2));
+    EXPECT_EQ(0x00FF00u, cap.At(panel->GetPos().left + 2, panel->GetPos().bottom - 2));
+
+    // Every control that asked is laid out in the same paint, not only the first one found.
+    a->MarkForLayout();
+    b->MarkForLayout();
+    floating->MarkForLayout();
+    UpdateWindow(window);
+    EXPECT_FALSE(a->IsLayoutPending());
+    EXPECT_FALSE(b->IsLayoutPending());
+    EXPECT_FALSE(floating->IsLayoutPending());
+    EXPECT_TRUE(EqualRect(&placed, &floating->GetPos()));
+}
+
 TEST_F(MessageTest, ControlToControlLeavesEntersAndMoves) {
     Show();
     Move(20, 20);

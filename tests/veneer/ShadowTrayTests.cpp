@@ -230,6 +230,42 @@ TEST(TrayIconTest, RecordHandedToTheShell) {
     CNotifyAreaIcon::SetShellNotifyIcon(nullptr);
 }
 
+// The icons that the object loads are its own: removing it (as the re-add
+// after "TaskbarCreated" does), adding over an added icon and the end of the
+// object each destroy the icon that the shell no longer shows.
+TEST(TrayIconTest, LoadedIconsAreDestroyedWhenRemovedOrReplaced) {
+    CPaintManagerUI::SetInstance(GetModuleHandleW(nullptr));
+    CNotifyAreaIcon::SetShellNotifyIcon(&RecordNotifyIcon);
+    g_recorded.clear();
+    HWND owner = reinterpret_cast<HWND>(0x1234);
+    auto alive = [](HICON handle) {
+        ICONINFO info = {};
+        if (!handle || !GetIconInfo(handle, &info)) return false;
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        return true;
+    };
+    HICON last = nullptr;
+    {
+        CNotifyAreaIcon icon;
+        icon.Add(owner, L"tray");
+        const HICON first = icon.GetIcon();
+        ASSERT_TRUE(alive(first));
+        icon.Remove();
+        EXPECT_FALSE(alive(first));
+        EXPECT_EQ(nullptr, icon.GetIcon());
+        icon.Add(owner, L"tray");
+        const HICON second = icon.GetIcon();
+        icon.Add(owner, L"tray");
+        last = icon.GetIcon();
+        EXPECT_FALSE(alive(second));
+        EXPECT_TRUE(alive(last));
+        EXPECT_EQ(last, g_recorded.back().data.hIcon);
+    }
+    EXPECT_FALSE(alive(last));
+    CNotifyAreaIcon::SetShellNotifyIcon(nullptr);
+}
+
 HWND FindTrayIcon() {
     HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
     return tray ? FindWindowExW(tray, nullptr, L"__winex11_tray_icon", nullptr) : nullptr;

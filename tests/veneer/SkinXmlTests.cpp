@@ -121,6 +121,30 @@ TEST(SkinXml, EveryFailureGivesItsMessageAndLocation) {
     EXPECT_EQ(std::wstring(49, L'z'), longLocation.GetLastErrorLocation());
 }
 
+TEST(SkinXml, NestingIsRefusedPastTheFixedDepth) {
+    auto nested = [](int depth, bool closed) {
+        std::wstring text;
+        for (int i = 0; i < depth; ++i) text += L"<a>";
+        if (closed)
+            for (int i = 0; i < depth; ++i) text += L"</a>";
+        return text;
+    };
+    CSkinXml deepest;
+    ASSERT_TRUE(deepest.LoadFromText(nested(CSkinXml::kMaxDepth, true).c_str())) << deepest.GetLastErrorMessage();
+    EXPECT_EQ(unsigned(CSkinXml::kMaxDepth) + 1, deepest.GetElementCount());
+    // One level more, closed or not, and far more (90 kB, well inside what a layout may be):
+    // refused at the first element past the limit, before the stack is at risk.
+    for (int depth : {CSkinXml::kMaxDepth + 1, 30000}) {
+        for (bool closed : {true, false}) {
+            CSkinXml xml;
+            EXPECT_FALSE(xml.LoadFromText(nested(depth, closed).c_str())) << depth;
+            EXPECT_EQ(std::wstring(L"Elements nested too deeply"), xml.GetLastErrorMessage()) << depth;
+            EXPECT_EQ(nested(depth, closed).substr(3 * CSkinXml::kMaxDepth + 1, 49), xml.GetLastErrorLocation());
+            EXPECT_FALSE(xml.GetRoot().IsValid());
+        }
+    }
+}
+
 TEST(SkinXml, AttributeLimits) {
     std::wstring text = L"<a";
     for (int i = 0; i < 65; ++i) text += L" n" + std::to_wstring(i) + L"=\"" + std::to_wstring(i) + L"\"";

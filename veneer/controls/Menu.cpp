@@ -811,8 +811,13 @@ LRESULT CMenuWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void CMenuWnd::OnFinalMessage(HWND) {
     LeaveAllObservers();
-    // A window that failed while being made is cleaned up by Open's caller.
-    if (m_creating || !m_owner) return;
+    // A window that failed while being made is cleaned up by Open's caller,
+    // a root menu by its opener.
+    if (m_creating) return;
+    if (!m_owner) {
+        if (m_ownerGone) delete this;
+        return;
+    }
     CMenuElementUI* owner = m_owner;
     // Normally WM_CLOSE gave the items back already; a window destroyed
     // with its owner window never saw it.

@@ -172,7 +172,12 @@ public:
     CPaintManagerUI& GetManager() { return m_pm; }
     CMenuElementUI* GetOwnerItem() const { return m_owner; }
     // The owner item is going away: the window's last steps leave it alone.
-    void DetachOwner() { m_owner = nullptr; }
+    // The owner item is being deleted: the window ends without giving the
+    // items back, and the object still deletes itself with its window.
+    void DetachOwner() {
+        m_owner = nullptr;
+        m_ownerGone = true;
+    }
 
 private:
     LRESULT OnCreate();
@@ -187,6 +192,7 @@ private:
     CMenuUI* m_subLayout = nullptr;
     UINT m_alignment = AlignLeft | AlignTop;
     bool m_creating = false;
+    bool m_ownerGone = false;
     bool m_shadowShown = false;
 };
 

@@ -324,9 +324,15 @@ bool CTreeViewUI::InsertNodeBefore(CTreeNodeUI* node, CTreeNodeUI* anchor) {
 bool CTreeViewUI::RemoveNode(CTreeNodeUI* node) {
     if (!node || IndexOfItem(node) < 0) return false;
     for (int i = node->GetChildCount() - 1; i >= 0; --i) node->RemoveChildNode(node->GetChildNode(i));
-    // It leaves its parent's child nodes as it leaves the list.
-    if (CTreeNodeUI* parent = node->GetParentNode()) parent->RemoveChildNode(node);
-    if (IndexOfItem(node) >= 0) CListUI::RemoveItem(node);
+    // It leaves its parent's child nodes as it leaves the list. A parent
+    // listed here takes it out of the list itself, which may delete it at
+    // once: the node is not touched after that.
+    if (CTreeNodeUI* parent = node->GetParentNode()) {
+        const bool listedByParent = parent->GetTreeView() == this;
+        parent->RemoveChildNode(node);
+        if (listedByParent) return true;
+    }
+    CListUI::RemoveItem(node);
     return true;
 }
 

@@ -382,14 +382,14 @@ HBITMAP BitmapFromPackedDib(HGLOBAL block) {
     const BITMAPINFOHEADER* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(block));
     if (!header) return nullptr;
     HBITMAP bitmap = nullptr;
-    const LONG height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
+    const long long height = header->biHeight < 0 ? -(long long)header->biHeight : header->biHeight;
     const unsigned long long stride = ((unsigned long long)header->biWidth * header->biBitCount + 31) / 32 * 4;
     unsigned long long bits = stride * (unsigned long long)height;
     if (header->biCompression != BI_RGB && header->biCompression != BI_BITFIELDS) bits = header->biSizeImage;
-    const unsigned long long needed =
-        (unsigned long long)header->biSize + (unsigned long long)DibColorTableBytes(header) + bits;
+    const unsigned long long table = DibColorTableBytes(header);
+    const unsigned long long needed = (unsigned long long)header->biSize + table + bits;
     if (header->biSize >= sizeof(BITMAPINFOHEADER) && header->biWidth > 0 && needed <= available) {
-        const BYTE* pixels = reinterpret_cast<const BYTE*>(header) + header->biSize + DibColorTableBytes(header);
+        const BYTE* pixels = reinterpret_cast<const BYTE*>(header) + header->biSize + static_cast<size_t>(table);
         HDC screen = GetDC(nullptr);
         bitmap = CreateDIBitmap(screen, header, CBM_INIT, pixels, reinterpret_cast<const BITMAPINFO*>(header),
                                 DIB_RGB_COLORS);

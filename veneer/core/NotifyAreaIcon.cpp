@@ -22,6 +22,14 @@ CNotifyAreaIcon::CNotifyAreaIcon() {
     m_data.cbSize = kRecordSize;
 }
 
+CNotifyAreaIcon::~CNotifyAreaIcon() { ReleaseIcon(); }
+
+void CNotifyAreaIcon::ReleaseIcon() {
+    if (m_icon && m_ownsIcon) DestroyIcon(m_icon);
+    m_icon = nullptr;
+    m_ownsIcon = false;
+}
+
 void CNotifyAreaIcon::CopyTip(const wchar_t* tip) {
     // The record's field holds 128 characters with the terminator; a longer
     // tip is cut (and never written past the field).
@@ -36,9 +44,14 @@ void CNotifyAreaIcon::Add(HWND window, const wchar_t* tip) {
     const POINT corner = {1, 1};
     const int size = CDpiScaler::GetMonitorDpi(MonitorFromPoint(corner, MONITOR_DEFAULTTONEAREST)) > 96 ? 32 : 16;
     HINSTANCE instance = CPaintManagerUI::GetInstance();
-    m_icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconId), IMAGE_ICON, size, size,
-                                           LR_DEFAULTCOLOR));
-    if (!m_icon) m_icon = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
+    HICON icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconId), IMAGE_ICON, size, size,
+                                               LR_DEFAULTCOLOR));
+    const bool owned = icon != nullptr;
+    if (!icon) icon = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
+    // An icon from an earlier Add is no longer handed to the shell.
+    ReleaseIcon();
+    m_icon = icon;
+    m_ownsIcon = owned;
     m_data.cbSize = kRecordSize;
     m_data.hWnd = window;
     m_data.uID = kIconId;
@@ -53,7 +66,7 @@ void CNotifyAreaIcon::Add(HWND window, const wchar_t* tip) {
 void CNotifyAreaIcon::Remove() {
     g_shellNotifyIcon(NIM_DELETE, &m_data);
     m_added = false;
-    m_icon = nullptr;
+    ReleaseIcon();
     m_callbackMessage = kDefaultCallbackMessage;
 }
 

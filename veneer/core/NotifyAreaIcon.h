@@ -19,12 +19,13 @@ public:
     static ShellNotifyIconFn SetShellNotifyIcon(ShellNotifyIconFn function);
 
     CNotifyAreaIcon();
-    ~CNotifyAreaIcon() = default;
+    ~CNotifyAreaIcon();
     CNotifyAreaIcon(const CNotifyAreaIcon&) = delete;
     CNotifyAreaIcon& operator=(const CNotifyAreaIcon&) = delete;
 
     // The icon resource 128 of the module with the tip (at most 127
-    // characters are kept); nothing for a null window.
+    // characters are kept); nothing for a null window. The icon that it
+    // loads is its own: Remove, the next Add and the destructor destroy it.
     void Add(HWND window, const wchar_t* tip);
     void Remove();
     bool SetTip(const wchar_t* tip);
@@ -37,9 +38,11 @@ public:
 
 private:
     void CopyTip(const wchar_t* tip);
+    void ReleaseIcon();
 
     bool m_added = false;
     HICON m_icon = nullptr;
+    bool m_ownsIcon = false;   // loaded by LoadImageW; LoadIconW's icon is shared
     UINT m_callbackMessage = kDefaultCallbackMessage;
     NOTIFYICONDATAW m_data;
 };

@@ -75,9 +75,10 @@ struct TimerEntry {
 WORD GetModifierKeyFlags();
 // A child window's rectangle in its parent's client coordinates.
 void ChildWindowClientRect(HWND child, RECT& out, HWND parent);
-// Colour-table size of a packed DIB.
-int DibColorCount(const BITMAPINFOHEADER* header);
-int DibColorTableBytes(const BITMAPINFOHEADER* header);
+// Colour-table size of a packed DIB, whose header may come from another
+// process: up to 8 bits per pixel at most 256 colours; the bytes never wrap.
+DWORD DibColorCount(const BITMAPINFOHEADER* header);
+unsigned long long DibColorTableBytes(const BITMAPINFOHEADER* header);
 
 class CPaintManagerUI : public CIDropTarget {
 public:

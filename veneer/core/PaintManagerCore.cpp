@@ -25,13 +25,19 @@ void ChildWindowClientRect(HWND child, RECT& out, HWND parent) {
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&out), 2);
 }
 
-int DibColorCount(const BITMAPINFOHEADER* header) {
+DWORD DibColorCount(const BITMAPINFOHEADER* header) {
     if (!header) return 0;
     if (header->biSize == sizeof(BITMAPCOREHEADER)) {
         const WORD bits = reinterpret_cast<const BITMAPCOREHEADER*>(header)->bcBitCount;
-        return bits <= 8 ? 1 << bits : 0;
+        return bits <= 8 ? 1u << bits : 0;
     }
-    if (header->biClrUsed != 0) return static_cast<int>(header->biClrUsed);
+    // A palette of up to 8 bits per pixel holds at most 256 colours, which is
+    // also all that the system reads of it. Above 8 bits the table is an
+    // optional palette of the count given, which the bits follow.
+    if (header->biClrUsed != 0) {
+        if (header->biBitCount <= 8 && header->biClrUsed > 256) return 256;
+        return header->biClrUsed;
+    }
     switch (header->biBitCount) {
     case 1: return 2;
     case 4: return 16;
@@ -40,9 +46,9 @@ int DibColorCount(const BITMAPINFOHEADER* header) {
     }
 }
 
-int DibColorTableBytes(const BITMAPINFOHEADER* header) {
+unsigned long long DibColorTableBytes(const BITMAPINFOHEADER* header) {
     if (!header) return 0;
-    const int count = DibColorCount(header);
+    const unsigned long long count = DibColorCount(header);
     if (header->biSize == sizeof(BITMAPCOREHEADER)) return count * 3;
     if (header->biCompression == BI_BITFIELDS) return count * 4 + 12;
     return count * 4;

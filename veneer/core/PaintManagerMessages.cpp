@@ -11,11 +11,14 @@
 namespace Veneer {
 
 namespace {
-// The layout-collection walk: a control that asked for layout is taken.
+// The layout-collection walk: a control that asked for layout is taken. A
+// container taken is the walk's answer, so the walk does not enter it (its
+// layout places its children); any other control taken lets the walk go on,
+// so that every control that asked is laid out in the same paint.
 CControlUI* CollectLayout(CControlUI* control, void* data) {
     if (!control->IsLayoutPending()) return nullptr;
     static_cast<CPointerArray*>(data)->Add(control);
-    return control;
+    return control->FindInterface(L"IContainer") ? control : nullptr;
 }
 }  // namespace
 
@@ -67,9 +70,11 @@ bool CPaintManagerUI::HandlePaint() {
             } else {
                 CPointerArray collected;
                 m_root->FindControl(CollectLayout, &collected, FindVisible | FindStopAtAccepted | FindContainerFirst);
+                // Positions are client coordinates, floating controls' too:
+                // each keeps the place its parent gave it.
                 for (int i = 0; i < collected.GetSize(); ++i) {
                     CControlUI* control = static_cast<CControlUI*>(collected.GetAt(i));
-                    control->SetPos(control->IsFloat() ? control->GetRelativePos() : control->GetPos(), true);
+                    control->SetPos(control->GetPos(), true);
                 }
             }
             if (m_firstPaintPending) {

@@ -210,7 +210,7 @@ bool CSkinXml::ParseRoot() {
     m_errorMessage[0] = L'\0';
     m_errorLocation[0] = L'\0';
     wchar_t* p = m_text;
-    return ParseElement(p, 0);
+    return ParseElement(p, 0, 1);
 }
 
 void CSkinXml::SkipWhitespace(wchar_t*& p) {
@@ -221,7 +221,7 @@ void CSkinXml::SkipIdentifier(wchar_t*& p) {
     while (*p && (iswalnum(*p) || *p == L'_' || *p == L':')) ++p;
 }
 
-bool CSkinXml::ParseElement(wchar_t*& p, int parent) {
+bool CSkinXml::ParseElement(wchar_t*& p, int parent, int depth) {
     SkipWhitespace(p);
     int previous = 0;
     for (;;) {
@@ -237,6 +237,7 @@ bool CSkinXml::ParseElement(wchar_t*& p, int parent) {
             SkipWhitespace(p);
             continue;
         }
+        if (depth > kMaxDepth) return Failed(L"Elements nested too deeply", p);
         const int n = AddElement(parent, previous, static_cast<int>(p - m_text));
         if (n < 0) return Failed(L"Out of memory", nullptr);
         previous = n;
@@ -262,7 +263,7 @@ bool CSkinXml::ParseElement(wchar_t*& p, int parent) {
                 return true;
             }
             if (*p != L'<') return Failed(L"Expected end-tag start", p);
-            if (p[1] != L'/' && !ParseElement(p, n)) return false;
+            if (p[1] != L'/' && !ParseElement(p, n, depth + 1)) return false;
             if (p[0] == L'<' && p[1] == L'/') {
                 *p = L'\0';
                 p += 2;

@@ -45,6 +45,10 @@ private:
 
 class CSkinXml {
 public:
+    // Elements nested deeper than this are refused: the parser, the layout
+    // builder and the control tree all recurse once per level.
+    enum { kMaxDepth = 127 };
+
     explicit CSkinXml(bool preserveWhitespace = true);
     ~CSkinXml();
     CSkinXml(const CSkinXml&) = delete;
@@ -71,7 +75,8 @@ private:
     };
 
     bool ParseRoot();
-    bool ParseElement(wchar_t*& p, int parent);
+    // depth: the nesting level of the elements read here (1 at the top).
+    bool ParseElement(wchar_t*& p, int parent, int depth);
     bool ParseAttributes(wchar_t*& p);
     void ParseData(wchar_t*& p, wchar_t*& out, wchar_t end);
     void ParseEntity(wchar_t*& p, wchar_t*& out);

@@ -356,11 +356,14 @@ TEST_F(MenuTest, ObjectsAndWindowsGoingAway) {
         CMenuElementUI* more = Item(L"more");
         ASSERT_TRUE(HoverOpen(more));
         ASSERT_TRUE(HoverOpen(Item(L"deeper")));
+        const int managers = CPaintManagerUI::GetManagerCount();
         CMenuUI* list = static_cast<CMenuUI*>(menu->GetManager().GetRoot()->FindInterface(L"Menu"));
         EXPECT_TRUE(list->RemoveItem(more));
         EXPECT_TRUE(PumpUntil([] { return MenuWindows() == 1; }));
         Settle();
         EXPECT_EQ(receivers + 1, observer.GetCount());
+        // Both sub-menu window objects went with their windows, paint managers included.
+        EXPECT_EQ(managers - 2, CPaintManagerUI::GetManagerCount());
         delete menu;
         menu = nullptr;
         opensNormally();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -152,6 +153,11 @@ public:
     ~CountedNode() override {
         if (!g_live->erase(this)) ++g_deletedTwice;
     }
+    // A freed node is overwritten, so that a call through it faults at once.
+    static void operator delete(void* block, size_t size) {
+        memset(block, 0xDD, size);
+        ::operator delete(block);
+    }
 };
 
 class TreeBuildTest : public ::testing::Test, public ctltest::ControlsFixture {
@@ -170,6 +176,16 @@ protected:
         g_live = nullptr;
     }
     CountedNode* Node(const wchar_t* name) { return new CountedNode(name); }
+    // A{B{E},D} at the end of the view; A is returned.
+    CTreeNodeUI* AddABED() {
+        CTreeNodeUI* a = Node(L"A");
+        EXPECT_TRUE(tree->AddNode(a));
+        CTreeNodeUI* b = Node(L"B");
+        EXPECT_TRUE(a->AddItem(b));
+        EXPECT_TRUE(b->AddItem(Node(L"E")));
+        EXPECT_TRUE(a->AddItem(Node(L"D")));
+        return a;
+    }
     std::set<void*> live;
     CTreeViewUI* tree = nullptr;
 };
@@ -185,12 +201,8 @@ TEST_F(TreeBuildTest, InsertionsListWholeSubtreesInPlace) {
     EXPECT_EQ(L"P,Q,S,R", Names(tree));
 
     // A{B{E},D}; X appended under A comes after A's last descendant.
-    CTreeNodeUI* a = Node(L"A");
-    ASSERT_TRUE(tree->AddNode(a));
-    CTreeNodeUI* b = Node(L"B");
-    ASSERT_TRUE(a->AddItem(b));
-    ASSERT_TRUE(b->AddItem(Node(L"E")));
-    ASSERT_TRUE(a->AddItem(Node(L"D")));
+    CTreeNodeUI* a = AddABED();
+    CTreeNodeUI* b = a->GetChildNode(0);
     EXPECT_EQ(L"P,Q,S,R,A,B,E,D", Names(tree));
     ASSERT_TRUE(a->InsertItemAt(Node(L"X"), 99));
     EXPECT_EQ(L"P,Q,S,R,A,B,E,D,X", Names(tree));
@@ -212,6 +224,22 @@ TEST_F(TreeBuildTest, InsertionsListWholeSubtreesInPlace) {
     uitest::Pump();   // the removed rows are deleted now
     EXPECT_EQ(8u, live.size());
     // Everything else goes with the window (counted in TearDown).
+}
+
+TEST_F(TreeBuildTest, RowsUnderAParentDeletedAtOnceAreNotTouchedAgain) {
+    tree->SetDelayedDestroy(false);
+    CTreeNodeUI* a = AddABED();
+    ASSERT_EQ(L"A,B,E,D", Names(tree));
+    // A leaf under A, then B with its child: each row is gone at once, and once.
+    EXPECT_TRUE(tree->RemoveItemAt(3));
+    EXPECT_EQ(L"A,B,E", Names(tree));
+    EXPECT_EQ(L"B", Children(a));
+    EXPECT_EQ(3u, live.size());
+    EXPECT_TRUE(tree->RemoveItemAt(1));
+    EXPECT_EQ(L"A", Names(tree));
+    EXPECT_EQ(L"", Children(a));
+    EXPECT_EQ(1u, live.size());
+    EXPECT_EQ(0, g_deletedTwice);
 }
 
 TEST_F(TreeBuildTest, ChildOfAnUnattachedParentIsIndentedUnscaled) {
