@@ -40,6 +40,7 @@ namespace {
 constexpr DWORD kStartMs = 120000;
 constexpr DWORD kScanMs = 120000;
 constexpr DWORD kRenewalMs = 240000;
+constexpr DWORD kStatusGraceMs = 3000;  // a posted status after the renewal thread ended
 constexpr DWORD kUiMs = 30000;
 const wchar_t kPinWindowClass[] = L"VeneerInputPINWnd";
 const wchar_t kInstanceEvent[] = L"{765D017B-4EDB-46D7-9311-0411D596255F}";
@@ -157,9 +158,13 @@ private:
         if (index) *index = at;
         return line;
     }
-    // A renewal's status report; fails at once when the renewal ends without it.
+    // A renewal's status report; fails soon after the renewal ends without it.
+    // The renewal thread writes "renewal-end" as soon as it returns, while its
+    // last statuses are still posted to the window: those get a short grace.
     JournalLine AwaitStatus(const std::string& status, size_t from, int* index = nullptr) {
         const DWORD start = GetTickCount();
+        DWORD endSeen = 0;
+        bool ended = false;
         JournalLine line;
         for (;;) {
             const int at = m_journal.Find("status", {"status=" + status + " "}, from, &line);
@@ -168,8 +173,12 @@ private:
                 return line;
             }
             JournalLine end;
-            if (m_journal.Find("renewal-end", {}, from, &end) >= 0 &&
-                m_journal.Find("status", {"status=" + status + " "}, from) < 0) {
+            if (!ended && m_journal.Find("renewal-end", {}, from, &end) >= 0) {
+                ended = true;
+                endSeen = GetTickCount();
+            }
+            if (ended && GetTickCount() - endSeen >= kStatusGraceMs) {
+                m_journal.Find("renewal-end", {}, from, &end);
                 JournalLine last;
                 m_journal.Last("status", {}, &last, from);
                 Fail("the renewal ended without status " + status + ": " + end.text + " (last status: " +
