@@ -22,6 +22,7 @@
 
 #include "HostPaths.h"
 #include "OpenSslSm2.h"
+#include "Sm2ShortCoordinate.h"
 #include "sm2_asn1.h"
 #include "sm2_core.h"
 #include "sm2_hooks.h"
@@ -358,17 +359,7 @@ TEST_F(Sm2Hooks, CiphertextsInteroperate) {
     EXPECT_EQ(message, OpenSslSm2Crypt(own.get(), ours, false)) << "OpenSSL decrypts ours";
     WriteRef("ours-cipher.der", ours);
 
-    const EC_KEY* ec = EcOf(legacy.get());
-    BIGNUM* x = BN_new();
-    BIGNUM* y = BN_new();
-    EC_POINT_get_affine_coordinates(EC_KEY_get0_group(ec), EC_KEY_get0_public_key(ec), x, y, nullptr);
-    Bytes raw(97 + message.size());
-    do {
-        ASSERT_EQ(1, _SM2_encrypt(SM2_CURVE_NID, message.data(), int(message.size()), x, y, raw.data()));
-    } while (raw[1] != 0 || raw[2] >= 0x80);
-    BN_free(x);
-    BN_free(y);
-    const Bytes shortX = Sm2RawToDer(raw);
+    const Bytes shortX = Sm2CipherWithShortX(legacy.get(), message);
     ASSERT_EQ(31, XCoordinateLength(shortX));
     EXPECT_EQ(message, OpenSslSm2Crypt(legacy.get(), shortX, false));
 }
@@ -429,10 +420,11 @@ TEST_F(Sm2Hooks, EngineRules) {
             const Bytes sig = Sign(key.get(), digest);
             ASSERT_FALSE(sig.empty()) << c.engineId;
             EXPECT_EQ(c.signsSm2, IsSm2Signature(key.get(), digest, sig)) << c.engineId;
-            if (!c.signsSm2)
+            if (!c.signsSm2) {
                 EXPECT_EQ(1, ECDSA_verify(0, digest.data(), 32, sig.data(), int(sig.size()),
                                           const_cast<EC_KEY*>(EcOf(key.get()))))
                     << c.engineId;
+            }
             EXPECT_EQ(c.verifiesSm2, Verify(key.get(), digest, Sm2SignatureOf(key.get(), digest)) == 1) << c.engineId;
             EXPECT_EQ(!c.verifiesSm2, Verify(key.get(), digest, EcdsaSignatureOf(key.get(), digest)) == 1)
                 << c.engineId;

@@ -12,6 +12,7 @@
 #include <openssl/evp.h>
 
 #include "OpenSslSm2.h"
+#include "Sm2ShortCoordinate.h"
 #include "sm2_core.h"
 #include "sm2_pkey_method.h"
 
@@ -77,17 +78,9 @@ TEST_F(Sm2KeyMethodKeylinq, SmCurveKeysSignAndVerifySm2WhateverTheEngine) {
 TEST_F(Sm2KeyMethodKeylinq, DecryptionWantsThirtyTwoByteCoordinates) {
     Pkey key = NewLegacyKey(NID_sm2, nullptr);
     const Bytes message = RandomBytes(20);
-    BIGNUM* x = BN_new();
-    BIGNUM* y = BN_new();
-    ASSERT_TRUE(PublicXY(key.get(), x, y));
-    // C1 with x1 below 2^248: minimal DER drops its leading zero byte.
-    Bytes raw(97 + message.size());
-    do {
-        ASSERT_EQ(1, _SM2_encrypt(SM2_CURVE_NID, message.data(), int(message.size()), x, y, raw.data()));
-    } while (raw[1] != 0 || raw[2] >= 0x80);
-    BN_free(x);
-    BN_free(y);
-    EXPECT_TRUE(OpenSslSm2Crypt(key.get(), Sm2RawToDer(raw), false).empty()) << "a 31-byte XCoordinate fails";
+    const Bytes shortX = Sm2CipherWithShortX(key.get(), message);
+    ASSERT_FALSE(shortX.empty());
+    EXPECT_TRUE(OpenSslSm2Crypt(key.get(), shortX, false).empty()) << "a 31-byte XCoordinate fails";
 
     // Through the key method's own encryption, every ciphertext whose
     // coordinates keep 32 bytes decrypts (33 content octets when the top
