@@ -930,6 +930,12 @@ TEST_F(CertaideWithKey, HomePageAtTheServersTimeAndDeviceChanges) {
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(menu); }, 10000)) << "the first menu stayed";
     menu = program.WaitWindow(L"VeneerMenuWnd", 20000);
     ASSERT_NE(nullptr, menu);
+    // Found as soon as it exists: captured once it is shown at its size.
+    EXPECT_TRUE(WaitUntil([&] {
+        RECT shown = {};
+        return IsWindowVisible(menu) && GetWindowRect(menu, &shown) && shown.right > shown.left &&
+               shown.bottom > shown.top;
+    }, 10000)) << "the second menu never showed";
     EXPECT_FALSE(SaveWindowCapture(menu, L"certaide_tray_menu").empty());
     // Its first item opens the hidden window.
     ShowWindow(window, SW_HIDE);
